@@ -1,0 +1,61 @@
+#include "FileUtils.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace {
+std::function<void(const QString&)>& openHandler()
+{
+    static std::function<void(const QString&)> handler;
+    return handler;
+}
+} // namespace
+
+QString sanitizeFileName(const QString& text)
+{
+    static const QRegularExpression forbidden(QStringLiteral("[\\\\/:*?\"<>|\\n\\r\\t]"));
+    QString cleaned = text;
+    cleaned.remove(forbidden);
+    return cleaned.trimmed();
+}
+
+bool isPlainFileName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
+void removeDirectory(const QString& path)
+{
+    QDir dir(path);
+    if (!dir.exists())
+        return;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink() || !entry.isDir())
+            dir.remove(entry.fileName());
+        else
+            removeDirectory(entry.filePath());
+    }
+    QDir().rmdir(dir.absolutePath());
+}
+
+void openExternal(const QString& target)
+{
+    if (openHandler()) {
+        openHandler()(target);
+        return;
+    }
+    const QUrl url = QUrl::fromUserInput(target);
+    QDesktopServices::openUrl(url);
+}
+
+void setOpenExternalHandler(std::function<void(const QString&)> handler)
+{
+    openHandler() = std::move(handler);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Removes the characters that file names may not hold (\ / : * ? " < > | and line breaks, tabs),
+// then trims white space at both ends.
+QString sanitizeFileName(const QString& text);
+
+// True when name can stand as one folder entry: not empty, not "." or "..", no separator.
+bool isPlainFileName(const QString& name);
+
+// Deletes a folder and everything in it; failures are ignored. Symbolic links are removed,
+// never followed, so nothing outside the folder is touched.
+void removeDirectory(const QString& path);
+
+// Opens a URL or local file with the desktop's default handler.
+void openExternal(const QString& target);
+
+// Replaces what openExternal does (tests record the targets instead of starting a browser).
+// An empty function restores the desktop handler.
+void setOpenExternalHandler(std::function<void(const QString&)> handler);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QTime>
+#include <QtGlobal>
+
+// Prunes the log folder to `keep` files (oldest names first) and installs logMessageHandler.
+void installLogHandler(const QString& folder, int keep);
+
+// Appends one line to the day's log file "log-yyyyMMdd.txt"; safe to call from any thread.
+void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+// One log line, "(W hh:mm:ss) message\n" and the like.
+QByteArray formatLogLine(QtMsgType type, const QTime& time, const QString& message);
+
+// Closes the open log file so that the next message opens it again (tests start a "new run").
+void closeLogFileForTests();

@@ -1,0 +1,22 @@
+# Compiler settings shared by every target of the project.
+add_library(spacewell_settings INTERFACE)
+target_compile_features(spacewell_settings INTERFACE cxx_std_17)
+target_compile_options(spacewell_settings INTERFACE -Wall -Wextra)
+target_compile_definitions(spacewell_settings INTERFACE
+    QT_NO_CAST_TO_ASCII
+    QT_NO_URL_CAST_FROM_STRING
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_USE_QSTRINGBUILDER
+    QT_DISABLE_DEPRECATED_UP_TO=0x060000)
+
+# spacewell_add_test(NAME <name> SOURCES <files...> LIBS <targets...>)
+# One Qt Test executable, run headless with a fixed locale.
+function(spacewell_add_test)
+    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE Qt6::Test spacewell_testcommon ${T_LIBS} spacewell_settings)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;SPACEWELL_VENDOR_URL=http://127.0.0.1:9"
+        TIMEOUT 300)
+endfunction()

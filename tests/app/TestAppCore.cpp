@@ -1,0 +1,169 @@
+#include "AppFolders.h"
+#include "FileUtils.h"
+#include "FormatSize.h"
+#include "IOSDevice.h"
+#include "Product.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestAppCore : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString vendorDir() const { return QDir(roamingDir()).filePath(QStringLiteral("VantelMoor")); }
+    QString redirectPath() const
+    {
+        return QDir(vendorDir()).filePath(QLatin1String(Product::productKey) + QLatin1String(".redirect"));
+    }
+    void writeRedirect(const QByteArray& content)
+    {
+        QDir().mkpath(vendorDir());
+        QFile f(redirectPath());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+    }
+    static void writeFile(const QString& path, const QByteArray& data = "x")
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(data);
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        QFile::remove(redirectPath());
+        resetAppDataDirForTests();
+    }
+
+    void appDataDirIsVendorFolderByDefault()
+    {
+        const QDir dir = appDataDir();
+        QVERIFY(dir.exists());
+        QCOMPARE(dir.absolutePath(), QDir(vendorDir()).absoluteFilePath(QLatin1String(Product::productKey)));
+    }
+
+    void redirectFileRules_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("existing folder") << QString() << true;
+        QTest::newRow("trailing line break is not trimmed") << QStringLiteral("\n") << false;
+        QTest::newRow("missing folder") << QStringLiteral("/does-not-exist") << false;
+    }
+
+    void redirectFileRules()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(bool, followed);
+        QTemporaryDir target;
+        writeRedirect((target.path() + suffix).toUtf8());
+        const QString expectedBase = followed ? target.path() : vendorDir();
+        QCOMPARE(appDataDir().absolutePath(),
+                 QDir(expectedBase).absoluteFilePath(QLatin1String(Product::productKey)));
+    }
+
+    void deviceAndAppCacheFolders()
+    {
+        IOSDevice device;
+        device.uniqueDeviceId = QStringLiteral("00008030-001A2B3C4D5E6F70");
+        const QDir deviceDir = deviceCacheDir(device);
+        QVERIFY(deviceDir.exists());
+        QCOMPARE(deviceDir.absolutePath(),
+                 appDataDir().filePath(QStringLiteral("ios_cache/") + device.uniqueDeviceId));
+        const QDir app = appCacheDir(device, QStringLiteral(" com.example/app:1 "));
+        QCOMPARE(app.absolutePath(), deviceDir.filePath(QStringLiteral("com.exampleapp1")));
+        QVERIFY(!app.exists());
+    }
+
+    void sanitizeFileName_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("colon slash question, blanks")
+            << QStringLiteral("  my:fi/le?.txt  ") << QStringLiteral("myfile.txt");
+        QTest::newRow("every forbidden character")
+            << QStringLiteral("a\\b/c:d*e?f\"g<h>i|j\nk\rl\tm") << QStringLiteral("abcdefghijklm");
+        QTest::newRow("inner blanks stay") << QStringLiteral("My App") << QStringLiteral("My App");
+        QTest::newRow("nothing left") << QStringLiteral(" /:* ") << QString();
+    }
+
+    void sanitizeFileName()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QCOMPARE(::sanitizeFileName(input), expected);
+    }
+
+    void plainFileNames()
+    {
+        QVERIFY(isPlainFileName(QStringLiteral("com.apple.mobilesafari")));
+        QVERIFY(!isPlainFileName(QString()));
+        QVERIFY(!isPlainFileName(QStringLiteral(".")));
+        QVERIFY(!isPlainFileName(QStringLiteral("..")));
+        QVERIFY(!isPlainFileName(QStringLiteral("a/b")));
+    }
+
+    void removeDirectoryDeletesNestedTrees()
+    {
+        QTemporaryDir tmp;
+        const QString root = tmp.filePath(QStringLiteral("tree"));
+        writeFile(root + QStringLiteral("/a.txt"));
+        writeFile(root + QStringLiteral("/sub/b.txt"));
+        writeFile(root + QStringLiteral("/sub/deeper/c.bin"));
+        QDir().mkpath(root + QStringLiteral("/empty"));
+        removeDirectory(root);
+        QVERIFY(!QFileInfo::exists(root));
+        removeDirectory(tmp.filePath(QStringLiteral("missing"))); // nothing to do, no failure
+    }
+
+    void removeDirectoryNeverFollowsLinks()
+    {
+        QTemporaryDir tmp;
+        const QString outside = tmp.filePath(QStringLiteral("outside"));
+        writeFile(outside + QStringLiteral("/keep.txt"));
+        const QString root = tmp.filePath(QStringLiteral("tree"));
+        writeFile(root + QStringLiteral("/a.txt"));
+        QVERIFY(QFile::link(outside, root + QStringLiteral("/link")));
+        removeDirectory(root);
+        QVERIFY(!QFileInfo::exists(root));
+        QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep.txt")));
+    }
+
+    void formatSizeBoundaries_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << qint64(0) << QStringLiteral("0.0 KB");
+        QTest::newRow("half a KB") << qint64(512) << QStringLiteral("0.5 KB");
+        QTest::newRow("just below a MB") << qint64(1048575) << QStringLiteral("1024.0 KB");
+        QTest::newRow("one MB") << qint64(1048576) << QStringLiteral("1.0 MB");
+        QTest::newRow("just below a GB") << qint64(1073741823) << QStringLiteral("1024.0 MB");
+        QTest::newRow("one GB") << qint64(1073741824) << QStringLiteral("1.0 GB");
+        QTest::newRow("large") << qint64(64) * 1073741824 << QStringLiteral("64.0 GB");
+    }
+
+    void formatSizeBoundaries()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(formatSize(bytes), text);
+    }
+
+    void vendorUrlOverride()
+    {
+        qputenv("SPACEWELL_VENDOR_URL", "http://127.0.0.1:8080/");
+        QCOMPARE(Product::vendorUrl(QStringLiteral("/support.html")),
+                 QStringLiteral("http://127.0.0.1:8080/support.html"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppCore)
+#include "TestAppCore.moc"

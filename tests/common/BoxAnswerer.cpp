@@ -1,0 +1,27 @@
+#include "BoxAnswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+
+BoxAnswerer::BoxAnswerer(QList<QMessageBox::StandardButton> answers) : m_answers(std::move(answers))
+{
+    connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
+    m_timer.start(20);
+}
+
+void BoxAnswerer::poll()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return;
+    texts << box->text();
+    icons << box->icon();
+    titles << box->windowTitle();
+    const QMessageBox::StandardButton answer =
+        m_answers.size() > 1 ? m_answers.takeFirst() : m_answers.value(0);
+    QAbstractButton* button = box->button(answer);
+    if (button)
+        button->click();
+    else
+        box->done(0);
+}
