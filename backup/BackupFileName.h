@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Name of the backup file that holds (domain, relative path): 40 lower-case hex digits of
+// SHA-1 over "domain-path" in UTF-8.
+QString backupFileName(const QString& domain, const QString& relativePath);
+
+// The 20-byte SHA-1 of a file's content; empty when the file cannot be read.
+QByteArray fileSha1(const QString& path);

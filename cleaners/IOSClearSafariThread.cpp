@@ -1,0 +1,46 @@
+#include "IOSClearSafariThread.h"
+
+#include "KnownDatabases.h"
+
+QString IOSClearSafariThread::statusText() const
+{
+    return scanOnly ? tr("IDS_SCANING_SAFARI") : tr("IDS_CLEARING_SAFARI_CACHE");
+}
+
+QString IOSClearSafariThread::missingManifestMessage() const
+{
+    return QStringLiteral("IOSClearSafariThread, can not find %1.");
+}
+
+BackupCleaner::Outcome IOSClearSafariThread::work(ManifestMap& map)
+{
+    const QString name = QLatin1String(KnownDatabases::safariHistory);
+    editWorkingCopy(name, QStringLiteral("cant copy db to %1"),
+                    {QStringLiteral("delete from history_items"),
+                     QStringLiteral("delete from history_tombstones"),
+                     QStringLiteral("delete from history_visits"), QStringLiteral("delete from metadata"),
+                     QStringLiteral("update sqlite_sequence set seq=0"), QStringLiteral("vacuum")});
+
+    walkRecords(
+        map, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
+        [this](const MbdbRecord& r) {
+            if (r.domain.toText().compare(QLatin1String("AppDomain-com.apple.mobilesafari"),
+                                          Qt::CaseInsensitive) != 0)
+                return false;
+            const QString path = r.path.toText();
+            if (!path.startsWith(QLatin1String("Library/WebKit/WebsiteData/LocalStorage/")) &&
+                !path.startsWith(QLatin1String("Library/Safari/Thumbnails/")) &&
+                !path.startsWith(QLatin1String("Library/Safari/History.plist")))
+                return false;
+            if (!r.isEmptyEntry()) {
+                foundBytes += qint64(r.size);
+                if (!scanOnly)
+                    clearedBytes += qint64(r.size);
+            }
+            return true;
+        });
+
+    if (!scanOnly)
+        replaceWithWorkingCopy(name, map);
+    return Outcome::WriteManifest;
+}

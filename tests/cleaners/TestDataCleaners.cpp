@@ -1,0 +1,340 @@
+#include "BackupFileName.h"
+#include "BackupFixture.h"
+#include "CleanerRun.h"
+#include "FixtureDatabases.h"
+#include "IOSClearAllMessagesThread.h"
+#include "IOSClearCallsThread.h"
+#include "IOSClearSafariThread.h"
+#include "KnownDatabases.h"
+#include "ManifestMbdb.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+const QString home = QStringLiteral("HomeDomain");
+const QString media = QStringLiteral("MediaDomain");
+const QString safari = QStringLiteral("AppDomain-com.apple.mobilesafari");
+
+QString name(const QString& domain, const QString& path)
+{
+    return backupFileName(domain, path);
+}
+
+QByteArray sha1Of(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+}
+
+// No working copy ("<database>-<time>") may be left in the folder.
+bool hasWorkingCopies(const QDir& dir)
+{
+    return !dir.entryList({QStringLiteral("*-*")}, QDir::Files).isEmpty();
+}
+} // namespace
+
+class TestDataCleaners : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString folder() const { return m_tmp->filePath(QStringLiteral("backup")); }
+    QDir dir() const { return QDir(folder()); }
+
+    // Checks a database replaced by a clear pass: its record carries the new digest and fresh
+    // times, and keeps its old size.
+    void verifyRefreshed(const BackupFixture& b, const QString& dbName)
+    {
+        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        const MbdbRecord& r = map.value(dbName);
+        const MbdbRecord& old = b.records().value(dbName);
+        QCOMPARE(r.dataHash.bytes, sha1Of(dir().absoluteFilePath(dbName)));
+        QVERIFY(r.dataHash.bytes != old.dataHash.bytes);
+        QCOMPARE(r.size, old.size);
+        QVERIFY(r.modifiedTime > old.modifiedTime);
+        QCOMPARE(r.changedTime, r.modifiedTime);
+        QVERIFY(r.createdTime > old.createdTime);
+        QCOMPARE(r.inode, old.inode);
+    }
+
+    BackupFixture messagesBackup()
+    {
+        BackupFixture b(folder());
+        FixtureDatabases::createNewerMessages(
+            b.filePath(home, QStringLiteral("Library/SMS/sms.db")),
+            {{QStringLiteral("~/Library/SMS/Attachments/ab/11/GUID-1/IMG_0001.jpeg"), true},
+             {QStringLiteral("~/Library/SMS/Attachments/cd/12/GUID-2/IMG_0002.jpeg"), false}});
+        b.addExisting(home, QStringLiteral("Library/SMS/sms.db"));
+        b.addFile(media, QStringLiteral("Library/SMS/Attachments/ab/11/GUID-1/IMG_0001.jpeg"),
+                  QByteArray(100, '1'));
+        b.addFile(media, QStringLiteral("Library/SMS/Parts/2c/03/35-2.JPG"), QByteArray(40, '2'));
+        b.addFolder(media, QStringLiteral("Library/SMS/Attachments/ab"));
+        b.addFile(home, QStringLiteral("Library/SMS/Drafts/+15550100/composition.plist"),
+                  QByteArray(20, '3'));
+        b.addFile(media, QStringLiteral("Library/SMS/Drafts/x.plist"), QByteArray(11, '4'));
+        b.addFile(home, QStringLiteral("Library/SMS/Parts/00/01/1-1.jpg"), QByteArray(12, '5'));
+        b.addFile(media, QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"), QByteArray(13, '6'));
+        b.writeManifest();
+        return b;
+    }
+
+private slots:
+    void init() { m_tmp = std::make_unique<QTemporaryDir>(); }
+
+    void messagesScanChangesNothing()
+    {
+        const BackupFixture b = messagesBackup();
+        const auto before = BackupFixture::snapshot(dir());
+        const qint64 dbSize =
+            QFileInfo(dir().absoluteFilePath(QLatin1String(KnownDatabases::messages))).size();
+        const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), true);
+        QVERIFY(r.succeeded);
+        QCOMPARE(r.found, dbSize + 100 + 40 + 20);
+        QCOMPARE(r.cleared, 0);
+        QCOMPARE(BackupFixture::snapshot(dir()), before);
+    }
+
+    void messagesClearEmptiesDatabaseAndDropsFiles()
+    {
+        const BackupFixture b = messagesBackup();
+        const QString db = dir().absoluteFilePath(QLatin1String(KnownDatabases::messages));
+        const qint64 dbSize = QFileInfo(db).size();
+        QTest::qWait(1100); // so that the refreshed times differ from the fixture's
+        const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
+        QVERIFY2(r.succeeded, qPrintable(r.boxes.join(QLatin1Char('\n'))));
+        QCOMPARE(r.found, dbSize + 160);
+        QCOMPARE(r.cleared, r.found);
+        for (const char* table : {"message", "chat", "handle", "attachment", "chat_handle_join",
+                                  "chat_message_join", "message_attachment_join"})
+            QCOMPARE(FixtureDatabases::countRows(db, QLatin1String(table)), 0);
+        QCOMPARE(FixtureDatabases::scalar(db, QStringLiteral("select sum(seq) from sqlite_sequence")),
+                 QStringLiteral("0"));
+        QVERIFY(!hasWorkingCopies(dir()));
+        verifyRefreshed(b, QLatin1String(KnownDatabases::messages));
+
+        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        QVERIFY(
+            !map.contains(name(media, QStringLiteral("Library/SMS/Attachments/ab/11/GUID-1/IMG_0001.jpeg"))));
+        QVERIFY(!map.contains(name(media, QStringLiteral("Library/SMS/Parts/2c/03/35-2.JPG"))));
+        QVERIFY(!map.contains(name(media, QStringLiteral("Library/SMS/Attachments/ab"))));
+        QVERIFY(!map.contains(name(home, QStringLiteral("Library/SMS/Drafts/+15550100/composition.plist"))));
+        QVERIFY(map.contains(name(media, QStringLiteral("Library/SMS/Drafts/x.plist"))));
+        QVERIFY(map.contains(name(home, QStringLiteral("Library/SMS/Parts/00/01/1-1.jpg"))));
+        QVERIFY(map.contains(name(media, QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"))));
+        QCOMPARE(map.size(), b.records().size() - 4);
+    }
+
+    void messagesOlderSchema()
+    {
+        BackupFixture b(folder());
+        const QString db = b.filePath(home, QStringLiteral("Library/SMS/sms.db"));
+        FixtureDatabases::createOlderMessages(db, {}, {{1, 7, 1, QStringLiteral("a.jpg")}}, false);
+        b.addExisting(home, QStringLiteral("Library/SMS/sms.db"));
+        b.writeManifest();
+        const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
+        QVERIFY(r.succeeded);
+        for (const char* table : {"message", "msg_pieces", "group_member", "msg_group"})
+            QCOMPARE(FixtureDatabases::countRows(db, QLatin1String(table)), 0);
+    }
+
+    void messagesFailuresLeaveBackupUnchanged_data()
+    {
+        QTest::addColumn<QByteArray>("garbage");
+        QTest::newRow("older schema without msg_pieces") << QByteArray();
+        QTest::newRow("not a database") << QByteArray(8192, 'z');
+    }
+
+    void messagesFailuresLeaveBackupUnchanged()
+    {
+        QFETCH(QByteArray, garbage);
+        BackupFixture b(folder());
+        const QString db = b.filePath(home, QStringLiteral("Library/SMS/sms.db"));
+        if (garbage.isEmpty()) {
+            FixtureDatabases::exec(
+                db, QStringLiteral("CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT);"
+                                   "INSERT INTO message (text) VALUES ('keep me');"));
+        } else {
+            QFile f(db);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(garbage);
+        }
+        b.addExisting(home, QStringLiteral("Library/SMS/sms.db"));
+        b.addFile(media, QStringLiteral("Library/SMS/Parts/00/01/1-1.jpg"), "x");
+        b.writeManifest();
+        const QByteArray manifestBefore =
+            BackupFixture::snapshot(dir()).value(QStringLiteral("Manifest.mbdb"));
+        const QByteArray dbBefore =
+            BackupFixture::snapshot(dir()).value(QLatin1String(KnownDatabases::messages));
+        const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
+        QVERIFY(!r.succeeded);
+        QCOMPARE(r.boxes.size(), 1);
+        const auto after = BackupFixture::snapshot(dir());
+        QCOMPARE(after.value(QStringLiteral("Manifest.mbdb")), manifestBefore);
+        QCOMPARE(after.value(QLatin1String(KnownDatabases::messages)), dbBefore);
+    }
+
+    void messagesCancelledWalkKeepsDatabase()
+    {
+        BackupFixture b = messagesBackup();
+        for (int i = 0; i < 60000; ++i)
+            b.addSizedRecord(media, QStringLiteral("Library/SMS/Attachments/00/00/G%1/f.jpg").arg(i), 1);
+        b.writeManifest();
+        const QString dbName = QLatin1String(KnownDatabases::messages);
+        const QByteArray dbBefore = BackupFixture::snapshot(dir()).value(dbName);
+        const QByteArray manifestBefore =
+            BackupFixture::snapshot(dir()).value(QStringLiteral("Manifest.mbdb"));
+        const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(
+            dir(), false, [](ProgressForm& form) { cancelWhenProgressPasses(form, 2); });
+        QVERIFY(!r.succeeded);
+        QVERIFY(r.boxes.isEmpty());
+        const auto after = BackupFixture::snapshot(dir());
+        QCOMPARE(after.value(dbName), dbBefore);
+        QCOMPARE(after.value(QStringLiteral("Manifest.mbdb")), manifestBefore);
+    }
+
+    void messagesMissingDatabaseIsNotAnError()
+    {
+        BackupFixture b(folder());
+        b.addFile(media, QStringLiteral("Library/SMS/Parts/00/01/1-1.jpg"), "x");
+        b.writeManifest();
+        const auto before = BackupFixture::snapshot(dir());
+        const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
+        QVERIFY(r.succeeded);
+        QCOMPARE(r.found, 0);
+        QCOMPARE(BackupFixture::snapshot(dir()), before);
+    }
+
+    void safariWithoutHistoryDatabase()
+    {
+        BackupFixture b(folder());
+        b.addFile(safari, QStringLiteral("Library/Safari/Thumbnails/a.png"), QByteArray(100, 't'));
+        b.addFile(safari, QStringLiteral("Library/Safari/History.plist.old"), QByteArray(10, 'h'));
+        b.addFile(safari, QStringLiteral("Library/WebKit/WebsiteData/LocalStorage/https_x.localstorage"),
+                  QByteArray(20, 'l'));
+        b.addFile(QStringLiteral("appdomain-com.apple.mobilesafari"),
+                  QStringLiteral("Library/Safari/Thumbnails/b.png"), QByteArray(30, 't'));
+        b.addFile(safari, QStringLiteral("library/safari/thumbnails/x.png"), QByteArray(40, 'x'));
+        b.addFile(home, QStringLiteral("Library/Safari/Thumbnails/c.png"), QByteArray(50, 'y'));
+        b.addFile(safari, QStringLiteral("Library/Safari/Bookmarks.db"), QByteArray(60, 'b'));
+        b.writeManifest();
+        const CleanerResult r = runCleaner<IOSClearSafariThread>(dir(), false);
+        QVERIFY(r.succeeded);
+        QCOMPARE(r.found, 160);
+        QCOMPARE(r.cleared, 160);
+        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        QCOMPARE(map.size(), 3);
+        QVERIFY(map.contains(name(safari, QStringLiteral("library/safari/thumbnails/x.png"))));
+        QVERIFY(map.contains(name(home, QStringLiteral("Library/Safari/Thumbnails/c.png"))));
+        QVERIFY(map.contains(name(safari, QStringLiteral("Library/Safari/Bookmarks.db"))));
+    }
+
+    void safariHistoryEmptied()
+    {
+        BackupFixture b(folder());
+        const QString db = b.filePath(safari, QStringLiteral("Library/Safari/History.db"));
+        FixtureDatabases::createSafariHistory(db, 8);
+        b.addExisting(safari, QStringLiteral("Library/Safari/History.db"));
+        b.addFile(safari, QStringLiteral("Library/Safari/Thumbnails/a.png"), QByteArray(100, 't'));
+        b.writeManifest();
+        const qint64 dbSize = QFileInfo(db).size();
+        const auto before = BackupFixture::snapshot(dir());
+
+        const CleanerResult scan = runCleaner<IOSClearSafariThread>(dir(), true);
+        QCOMPARE(scan.found, dbSize + 100);
+        QCOMPARE(BackupFixture::snapshot(dir()), before);
+
+        QTest::qWait(1100);
+        const CleanerResult r = runCleaner<IOSClearSafariThread>(dir(), false);
+        QVERIFY(r.succeeded);
+        QCOMPARE(r.cleared, dbSize + 100);
+        for (const char* table : {"history_items", "history_visits", "history_tombstones", "metadata"})
+            QCOMPARE(FixtureDatabases::countRows(db, QLatin1String(table)), 0);
+        QVERIFY(!hasWorkingCopies(dir()));
+        verifyRefreshed(b, QLatin1String(KnownDatabases::safariHistory));
+    }
+
+    void safariHistoryWithoutATableFails()
+    {
+        BackupFixture b(folder());
+        const QString db = b.filePath(safari, QStringLiteral("Library/Safari/History.db"));
+        FixtureDatabases::createSafariHistory(db, 2);
+        FixtureDatabases::exec(db, QStringLiteral("DROP TABLE metadata;"));
+        b.addExisting(safari, QStringLiteral("Library/Safari/History.db"));
+        b.addFile(safari, QStringLiteral("Library/Safari/Thumbnails/a.png"), "t");
+        b.writeManifest();
+        const auto manifestBefore = BackupFixture::snapshot(dir()).value(QStringLiteral("Manifest.mbdb"));
+        const auto dbBefore =
+            BackupFixture::snapshot(dir()).value(QLatin1String(KnownDatabases::safariHistory));
+        const CleanerResult r = runCleaner<IOSClearSafariThread>(dir(), false);
+        QVERIFY(!r.succeeded);
+        QVERIFY(r.boxes.value(0).contains(QStringLiteral("no such table: metadata")));
+        const auto after = BackupFixture::snapshot(dir());
+        QCOMPARE(after.value(QStringLiteral("Manifest.mbdb")), manifestBefore);
+        QCOMPARE(after.value(QLatin1String(KnownDatabases::safariHistory)), dbBefore);
+    }
+
+    void callsEitherOrBothDatabases_data()
+    {
+        QTest::addColumn<bool>("first");
+        QTest::addColumn<bool>("second");
+        QTest::newRow("neither") << false << false;
+        QTest::newRow("only the store") << false << true;
+        QTest::newRow("both") << true << true;
+    }
+
+    void callsEitherOrBothDatabases()
+    {
+        QFETCH(bool, first);
+        QFETCH(bool, second);
+        BackupFixture b(folder());
+        const QString wireless = QStringLiteral("WirelessDomain");
+        const QString firstDb = b.filePath(wireless, QStringLiteral("Library/CallHistory/call_history.db"));
+        const QString secondDb =
+            b.filePath(home, QStringLiteral("Library/CallHistoryDB/CallHistory.storedata"));
+        qint64 expected = 0;
+        if (first) {
+            FixtureDatabases::createCallHistory(firstDb, 6);
+            b.addExisting(wireless, QStringLiteral("Library/CallHistory/call_history.db"));
+            expected += QFileInfo(firstDb).size();
+        }
+        if (second) {
+            FixtureDatabases::createCallHistoryStore(secondDb, 6);
+            b.addExisting(home, QStringLiteral("Library/CallHistoryDB/CallHistory.storedata"));
+            expected += QFileInfo(secondDb).size();
+        }
+        b.addFile(home, QStringLiteral("Library/Preferences/a.plist"), "p");
+        b.writeManifest();
+
+        const CleanerResult scan = runCleaner<IOSClearCallsThread>(dir(), true);
+        QCOMPARE(scan.found, expected);
+        QTest::qWait(first || second ? 1100 : 0);
+        const CleanerResult r = runCleaner<IOSClearCallsThread>(dir(), false);
+        QVERIFY(r.succeeded);
+        QCOMPARE(r.found, expected);
+        QCOMPARE(r.cleared, expected);
+        QVERIFY(!hasWorkingCopies(dir()));
+        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        QCOMPARE(map.size(), b.records().size());
+        if (first) {
+            QCOMPARE(FixtureDatabases::countRows(firstDb, QStringLiteral("call")), 0);
+            verifyRefreshed(b, QLatin1String(KnownDatabases::callHistory));
+        }
+        if (second) {
+            QCOMPARE(FixtureDatabases::countRows(secondDb, QStringLiteral("ZCALLRECORD")), 0);
+            QCOMPARE(FixtureDatabases::countRows(secondDb, QStringLiteral("ZCALLDBPROPERTIES")), 0);
+            QCOMPARE(
+                FixtureDatabases::scalar(secondDb, QStringLiteral("select sum(Z_MAX) from Z_PRIMARYKEY")),
+                QStringLiteral("0"));
+            verifyRefreshed(b, QLatin1String(KnownDatabases::callHistoryStore));
+        }
+        if (!first)
+            QVERIFY(!map.contains(QLatin1String(KnownDatabases::callHistory)));
+    }
+};
+
+QTEST_MAIN(TestDataCleaners)
+#include "TestDataCleaners.moc"
