@@ -3,10 +3,46 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+namespace {
+QString hexName(QByteArrayView digest)
+{
+    static const char digits[] = "0123456789abcdef";
+    QString name(digest.size() * 2, Qt::Uninitialized);
+    QChar* out = name.data();
+    for (char c : digest) {
+        *out++ = QLatin1Char(digits[uchar(c) >> 4]);
+        *out++ = QLatin1Char(digits[uchar(c) & 15]);
+    }
+    return name;
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    for (char c : bytes) {
+        if (uchar(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+} // namespace
+
 QString backupFileName(const QString& domain, const QString& relativePath)
 {
     const QByteArray text = (domain + QLatin1Char('-') + relativePath).toUtf8();
-    return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex());
+    return hexName(QCryptographicHash::hash(text, QCryptographicHash::Sha1));
+}
+
+QString backupFileName(QByteArrayView domainUtf8, QByteArrayView relativePathUtf8)
+{
+    // Non-ASCII bytes may be invalid UTF-8, which decoding replaces; only the text form is named.
+    if (!isAscii(domainUtf8) || !isAscii(relativePathUtf8))
+        return backupFileName(QString::fromUtf8(domainUtf8), QString::fromUtf8(relativePathUtf8));
+    thread_local QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.reset();
+    hash.addData(domainUtf8);
+    hash.addData(QByteArrayView("-", 1));
+    hash.addData(relativePathUtf8);
+    return hexName(hash.resultView());
 }
 
 QByteArray fileSha1(const QString& path)

@@ -4,6 +4,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -85,22 +86,28 @@ private:
     qint64 m_offset = 0;
 };
 
-// Interns domain texts so that the many records of one domain share one byte array.
-class DomainPool
+// Records of one domain mostly follow each other and share one byte array for the domain.
+class DomainReader
 {
 public:
-    MbdbString intern(MbdbString s)
+    MbdbString read(ChunkReader& in)
     {
-        auto it = m_pool.constFind(s.bytes);
-        if (it != m_pool.constEnd())
-            s.bytes = *it;
-        else
-            m_pool.insert(s.bytes, s.bytes);
+        MbdbString s;
+        s.length = in.u16();
+        if (!s.isPresent())
+            return s;
+        const char* bytes = in.take(s.length);
+        if (m_last.size() == s.length && std::memcmp(m_last.constData(), bytes, s.length) == 0) {
+            s.bytes = m_last;
+        } else {
+            s.bytes = QByteArray(bytes, s.length);
+            m_last = s.bytes;
+        }
         return s;
     }
 
 private:
-    QHash<QByteArray, QByteArray> m_pool;
+    QByteArray m_last;
 };
 
 class ChunkWriter
@@ -162,20 +169,46 @@ private:
 
 void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
 {
-    // Decode each sort key once rather than on every comparison.
+    // ASCII keys compare as bytes (the same order as UTF-16 code units); others are decoded once.
     struct Keyed
     {
-        QString domain;
-        QString path;
+        QByteArrayView domain;
+        QByteArrayView path;
+        QString domainText;
+        QString pathText;
+        bool ascii;
         const MbdbRecord* record;
+    };
+    auto ascii = [](QByteArrayView b) {
+        for (char c : b) {
+            if (uchar(c) >= 0x80)
+                return false;
+        }
+        return true;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(records.size());
-    for (const MbdbRecord* r : records)
-        keyed.push_back({r->domain.toText(), r->path.toText(), r});
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        const int byDomain = QString::compare(a.domain, b.domain, Qt::CaseSensitive);
-        return byDomain != 0 ? byDomain < 0 : QString::compare(a.path, b.path, Qt::CaseSensitive) < 0;
+    for (const MbdbRecord* r : records) {
+        Keyed k{r->domain.textBytes(), r->path.textBytes(), {}, {}, true, r};
+        k.ascii = ascii(k.domain) && ascii(k.path);
+        if (!k.ascii) {
+            k.domainText = r->domain.toText();
+            k.pathText = r->path.toText();
+        }
+        keyed.push_back(std::move(k));
+    }
+    auto compare = [](const Keyed& a, const Keyed& b, bool domain) {
+        if (a.ascii && b.ascii)
+            return domain ? a.domain.compare(b.domain) : a.path.compare(b.path);
+        const QString& at = domain ? (a.ascii ? QString::fromLatin1(a.domain) : a.domainText)
+                                   : (a.ascii ? QString::fromLatin1(a.path) : a.pathText);
+        const QString& bt = domain ? (b.ascii ? QString::fromLatin1(b.domain) : b.domainText)
+                                   : (b.ascii ? QString::fromLatin1(b.path) : b.pathText);
+        return QString::compare(at, bt, Qt::CaseSensitive);
+    };
+    std::stable_sort(keyed.begin(), keyed.end(), [&compare](const Keyed& a, const Keyed& b) {
+        const int byDomain = compare(a, b, true);
+        return byDomain != 0 ? byDomain < 0 : compare(a, b, false) < 0;
     });
 
     QSaveFile file(path);
@@ -220,13 +253,15 @@ ManifestMap readManifestMbdb(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         fail(path, file.errorString());
     ChunkReader in(file, path);
-    DomainPool domains;
+    DomainReader domains;
     ManifestMap map;
+    // Records take at least 40 bytes; most take about 100, so this spares most rehashing.
+    map.reserve(file.size() / 100);
     if (!in.atEnd())
         in.take(std::min<qint64>(6, file.size())); // magic and version are not checked
     while (!in.atEnd()) {
         MbdbRecord r;
-        r.domain = domains.intern(in.string());
+        r.domain = domains.read(in);
         r.path = in.string();
         r.linkTarget = in.string();
         r.dataHash = in.string();
@@ -247,7 +282,8 @@ ManifestMap readManifestMbdb(const QString& path)
             MbdbString value = in.string();
             r.properties.append({key, value});
         }
-        map.insert(r.fileName(), r);
+        QString name = r.fileName();
+        map.emplace(std::move(name), std::move(r));
     }
     return map;
 }

@@ -2,12 +2,53 @@
 
 #include "BackupFileName.h"
 
+#include <cstring>
+
+QByteArrayView MbdbString::textBytes() const
+{
+    if (!isPresent())
+        return QByteArrayView();
+    const qsizetype zero = bytes.indexOf('\0');
+    return QByteArrayView(bytes.constData(), zero < 0 ? bytes.size() : zero);
+}
+
 QString MbdbString::toText() const
 {
     if (!isPresent())
         return QString();
-    const qsizetype zero = bytes.indexOf('\0');
-    return QString::fromUtf8(zero < 0 ? bytes : bytes.left(zero));
+    return QString::fromUtf8(textBytes());
+}
+
+namespace {
+bool hasNonAscii(QByteArrayView bytes)
+{
+    for (char c : bytes) {
+        if (uchar(c) >= 0x80)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+// ASCII text compares byte by byte; anything else goes through Unicode case folding.
+bool MbdbString::equalsIgnoreCase(QLatin1String text) const
+{
+    const QByteArrayView b = textBytes();
+    if (hasNonAscii(b))
+        return toText().compare(text, Qt::CaseInsensitive) == 0;
+    return b.size() == text.size() && qstrnicmp(b.data(), text.data(), size_t(b.size())) == 0;
+}
+
+bool MbdbString::startsWith(QLatin1String prefix, Qt::CaseSensitivity cs) const
+{
+    const QByteArrayView b = textBytes();
+    if (cs == Qt::CaseInsensitive && hasNonAscii(b))
+        return toText().startsWith(prefix, cs);
+    if (b.size() < prefix.size())
+        return false;
+    if (cs == Qt::CaseSensitive)
+        return std::memcmp(b.data(), prefix.data(), size_t(prefix.size())) == 0;
+    return qstrnicmp(b.data(), prefix.data(), size_t(prefix.size())) == 0;
 }
 
 void MbdbString::setBytes(const QByteArray& data)
@@ -18,12 +59,12 @@ void MbdbString::setBytes(const QByteArray& data)
 
 QString MbdbRecord::fileName() const
 {
-    return backupFileName(domain.toText(), path.toText());
+    return backupFileName(domain.textBytes(), path.textBytes());
 }
 
 bool MbdbRecord::isEmptyEntry() const
 {
-    return size == 0 && linkTarget.toText().isEmpty();
+    return size == 0 && linkTarget.textBytes().isEmpty();
 }
 
 bool mbdbRecordLessThan(const MbdbRecord& a, const MbdbRecord& b)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QList>
 #include <QPair>
@@ -17,6 +18,11 @@ struct MbdbString
     bool isPresent() const { return length != 0 && length != absent; }
     // UTF-8 up to the first zero byte; empty for an absent or empty string.
     QString toText() const;
+    // The bytes toText decodes, without decoding them.
+    QByteArrayView textBytes() const;
+    // Comparisons on textBytes for ASCII patterns; they agree with the same tests on toText().
+    bool equalsIgnoreCase(QLatin1String text) const;
+    bool startsWith(QLatin1String prefix, Qt::CaseSensitivity cs = Qt::CaseSensitive) const;
     void setBytes(const QByteArray& data);
 };
 

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 BackupCleaner::BackupCleaner(const QDir& backupDir, ProgressForm* progressForm, QObject* parent)
@@ -56,18 +57,20 @@ void BackupCleaner::reportPercent(int percent)
 void BackupCleaner::walkRecords(ManifestMap& map, const std::function<int(qint64, qint64)>& percent,
                                 const std::function<bool(const MbdbRecord&)>& visit)
 {
-    // The names are taken once, so removals during the walk do not disturb it.
-    const QList<QString> names = map.keys();
-    const qint64 n = names.size();
+    // Each record is visited once in the map's order; the removals wait until the walk is over
+    // so that they cannot disturb it.
+    const qint64 n = map.size();
     qint64 i = 0;
-    for (const QString& name : names) {
+    QList<QString> removed;
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
         ++i;
         throwIfRejected();
         reportPercent(percent(i, n));
-        const auto it = map.constFind(name);
-        if (it != map.constEnd() && visit(*it))
-            map.remove(name);
+        if (visit(it.value()))
+            removed.append(it.key());
     }
+    for (const QString& name : removed)
+        map.remove(name);
 }
 
 QString BackupCleaner::databasePath(const QString& name) const
@@ -89,10 +92,20 @@ void BackupCleaner::editWorkingCopy(const QString& name, const QString& copyFail
     if (scanOnly)
         return;
     clearedBytes += size;
-    if (!QFile::copy(d, w))
+    // The kernel copies the file (QFile::copy would read and write it in small blocks).
+    std::error_code error;
+    if (!std::filesystem::copy_file(QFile::encodeName(d).toStdString(), QFile::encodeName(w).toStdString(), error))
         throw std::runtime_error(copyFailure.arg(w).toStdString());
     Sqlite3DB db;
     db.openThrow(w, 2);
+    // The working copy is never used if anything fails, so it needs no rollback journal; without
+    // one the database is not written a second time. A write-ahead-log database keeps its mode,
+    // which is part of the file.
+    {
+        Sqlite3Cursor mode = db.queryThrow("pragma journal_mode");
+        if (mode.moveNext() && mode.getText(QStringLiteral("journal_mode")).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+            db.executeThrow("pragma journal_mode=off");
+    }
     QStringList all = statements;
     if (prepare)
         all += prepare(db);

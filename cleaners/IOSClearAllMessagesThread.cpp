@@ -76,13 +76,11 @@ BackupCleaner::Outcome IOSClearAllMessagesThread::work(ManifestMap& map)
     walkRecords(
         map, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
         [this](const MbdbRecord& r) {
-            const QString domain = r.domain.toText();
-            const QString path = r.path.toText();
-            const bool media = domain.compare(QLatin1String("MediaDomain"), Qt::CaseInsensitive) == 0 &&
-                               (path.startsWith(QLatin1String("Library/SMS/Attachments/")) ||
-                                path.startsWith(QLatin1String("Library/SMS/Parts/")));
-            const bool draft = domain.compare(QLatin1String("HomeDomain"), Qt::CaseInsensitive) == 0 &&
-                               path.startsWith(QLatin1String("Library/SMS/Drafts/"));
+            const bool media = r.domain.equalsIgnoreCase(QLatin1String("MediaDomain")) &&
+                               (r.path.startsWith(QLatin1String("Library/SMS/Attachments/")) ||
+                                r.path.startsWith(QLatin1String("Library/SMS/Parts/")));
+            const bool draft = r.domain.equalsIgnoreCase(QLatin1String("HomeDomain")) &&
+                               r.path.startsWith(QLatin1String("Library/SMS/Drafts/"));
             if (!media && !draft)
                 return false;
             if (!r.isEmptyEntry()) {

@@ -90,17 +90,19 @@ BackupCleaner::Outcome IOSClearMMSAttaThread::work(ManifestMap& map)
     walkRecords(
         map, [](qint64 i, qint64 n) { return int(double(i) * 50 / double(n) + 50); },
         [this, &referenced](const MbdbRecord& r) {
-            if (r.isEmptyEntry() ||
-                r.domain.toText().compare(QLatin1String("MediaDomain"), Qt::CaseInsensitive) != 0)
+            if (r.isEmptyEntry() || !r.domain.equalsIgnoreCase(QLatin1String("MediaDomain")))
+                return false;
+            const bool attachment = r.path.startsWith(QLatin1String("Library/SMS/Attachments/"));
+            if (!attachment && !r.path.startsWith(QLatin1String("Library/SMS/Parts/")))
                 return false;
             const QString path = r.path.toText();
             bool orphaned = false;
-            if (path.startsWith(QLatin1String("Library/SMS/Attachments/"))) {
+            if (attachment) {
                 if (!referenced.contains(path.left(path.lastIndexOf(QLatin1Char('/'))))) {
                     qDebug("invalid mms folder file: %s", qUtf8Printable(path));
                     orphaned = true;
                 }
-            } else if (path.startsWith(QLatin1String("Library/SMS/Parts/"))) {
+            } else {
                 if (!referenced.contains(path)) {
                     qDebug("invalid mms attachment: %s", qUtf8Printable(path));
                     orphaned = true;

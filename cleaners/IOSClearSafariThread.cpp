@@ -24,13 +24,11 @@ BackupCleaner::Outcome IOSClearSafariThread::work(ManifestMap& map)
     walkRecords(
         map, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
         [this](const MbdbRecord& r) {
-            if (r.domain.toText().compare(QLatin1String("AppDomain-com.apple.mobilesafari"),
-                                          Qt::CaseInsensitive) != 0)
+            if (!r.domain.equalsIgnoreCase(QLatin1String("AppDomain-com.apple.mobilesafari")))
                 return false;
-            const QString path = r.path.toText();
-            if (!path.startsWith(QLatin1String("Library/WebKit/WebsiteData/LocalStorage/")) &&
-                !path.startsWith(QLatin1String("Library/Safari/Thumbnails/")) &&
-                !path.startsWith(QLatin1String("Library/Safari/History.plist")))
+            if (!r.path.startsWith(QLatin1String("Library/WebKit/WebsiteData/LocalStorage/")) &&
+                !r.path.startsWith(QLatin1String("Library/Safari/Thumbnails/")) &&
+                !r.path.startsWith(QLatin1String("Library/Safari/History.plist")))
                 return false;
             if (!r.isEmptyEntry()) {
                 foundBytes += qint64(r.size);

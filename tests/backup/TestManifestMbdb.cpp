@@ -291,6 +291,37 @@ private slots:
         QCOMPARE(readFile(path()), b.data);
     }
 
+    void byteComparisonsAgreeWithText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("ascii") << QByteArray("HomeDomain");
+        QTest::newRow("other case") << QByteArray("hOMEdOMAIN");
+        QTest::newRow("shorter") << QByteArray("Home");
+        QTest::newRow("zero inside") << QByteArray("HomeDomain\0tail", 15);
+        QTest::newRow("non-ascii") << QByteArray("Home\xc3\xa9" "Domain");
+        QTest::newRow("invalid utf-8") << QByteArray("HomeDomain\xff");
+        QTest::newRow("cache path") << QByteArray("library/CACHES/x");
+        QTest::newRow("cache path, accent") << QByteArray("Library/Caches/\xc3\xa9");
+    }
+
+    void byteComparisonsAgreeWithText()
+    {
+        QFETCH(QByteArray, bytes);
+        MbdbString s;
+        s.setBytes(bytes);
+        const QString text = s.toText();
+        for (const char* pattern : {"HomeDomain", "Library/Caches/", "Home"}) {
+            const QLatin1String p(pattern);
+            QCOMPARE(s.equalsIgnoreCase(p), text.compare(p, Qt::CaseInsensitive) == 0);
+            QCOMPARE(s.startsWith(p), text.startsWith(p));
+            QCOMPARE(s.startsWith(p, Qt::CaseInsensitive), text.startsWith(p, Qt::CaseInsensitive));
+        }
+        MbdbRecord r;
+        r.domain = s;
+        r.path.setBytes("Library/x");
+        QCOMPARE(r.fileName(), backupFileName(text, QStringLiteral("Library/x")));
+    }
+
     void fileSha1OfMissingFileIsEmpty()
     {
         QVERIFY(fileSha1(path("nope")).isEmpty());

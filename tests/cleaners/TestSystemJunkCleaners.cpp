@@ -15,7 +15,7 @@
 namespace {
 QString name(const char* domain, const char* path)
 {
-    return backupFileName(QLatin1String(domain), QLatin1String(path));
+    return backupFileName(QString::fromLatin1(domain), QString::fromLatin1(path));
 }
 
 QSet<QString> keysOf(const QString& manifest)
