@@ -113,18 +113,23 @@ private:
 class ChunkWriter
 {
 public:
-    ChunkWriter(QSaveFile& file, const QString& path) : m_file(file), m_path(path)
-    {
-        m_buffer.reserve(chunk + 70000);
-    }
+    ChunkWriter(QSaveFile& file, const QString& path) : m_file(file), m_path(path), m_buffer(chunk) {}
 
-    void bytes(const char* data, qsizetype n)
+    void bytes(const char* data, size_t n)
     {
-        m_buffer.append(data, n);
-        if (m_buffer.size() >= chunk)
+        if (m_used + n > m_buffer.size()) {
             flush();
+            if (n > m_buffer.size())
+                m_buffer.resize(n);
+        }
+        std::memcpy(m_buffer.data() + m_used, data, n);
+        m_used += n;
     }
-    void u8(quint8 v) { m_buffer.append(char(v)); }
+    void u8(quint8 v)
+    {
+        const char b = char(v);
+        bytes(&b, 1);
+    }
     void u16(quint16 v)
     {
         const char b[2] = {char(v >> 8), char(v)};
@@ -149,35 +154,36 @@ public:
             fail(m_path, QStringLiteral("a string holds %1 bytes but its length says %2")
                              .arg(s.bytes.size())
                              .arg(s.length));
-        bytes(s.bytes.constData(), s.bytes.size());
+        bytes(s.bytes.constData(), size_t(s.bytes.size()));
     }
     void flush()
     {
-        if (m_buffer.isEmpty())
+        if (m_used == 0)
             return;
-        if (m_file.write(m_buffer) != m_buffer.size())
+        if (m_file.write(m_buffer.data(), qint64(m_used)) != qint64(m_used))
             fail(m_path, m_file.errorString());
-        m_buffer.clear();
+        m_used = 0;
     }
 
 private:
-    static constexpr qsizetype chunk = 1 << 20;
+    static constexpr size_t chunk = 1 << 20;
     QSaveFile& m_file;
     QString m_path;
-    QByteArray m_buffer;
+    std::vector<char> m_buffer;
+    size_t m_used = 0;
 };
 
 void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
 {
-    // ASCII keys compare as bytes (the same order as UTF-16 code units); others are decoded once.
+    // Sort keys are the stored bytes: for ASCII text their order is the order of UTF-16 code
+    // units. Only a record with other bytes is compared as decoded text.
     struct Keyed
     {
         QByteArrayView domain;
         QByteArrayView path;
-        QString domainText;
-        QString pathText;
-        bool ascii;
         const MbdbRecord* record;
+        quint32 index;
+        bool ascii;
     };
     auto ascii = [](QByteArrayView b) {
         for (char c : b) {
@@ -189,26 +195,23 @@ void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
     std::vector<Keyed> keyed;
     keyed.reserve(records.size());
     for (const MbdbRecord* r : records) {
-        Keyed k{r->domain.textBytes(), r->path.textBytes(), {}, {}, true, r};
+        Keyed k{r->domain.textBytes(), r->path.textBytes(), r, quint32(keyed.size()), true};
         k.ascii = ascii(k.domain) && ascii(k.path);
-        if (!k.ascii) {
-            k.domainText = r->domain.toText();
-            k.pathText = r->path.toText();
-        }
-        keyed.push_back(std::move(k));
+        keyed.push_back(k);
     }
-    auto compare = [](const Keyed& a, const Keyed& b, bool domain) {
-        if (a.ascii && b.ascii)
-            return domain ? a.domain.compare(b.domain) : a.path.compare(b.path);
-        const QString& at = domain ? (a.ascii ? QString::fromLatin1(a.domain) : a.domainText)
-                                   : (a.ascii ? QString::fromLatin1(a.path) : a.pathText);
-        const QString& bt = domain ? (b.ascii ? QString::fromLatin1(b.domain) : b.domainText)
-                                   : (b.ascii ? QString::fromLatin1(b.path) : b.pathText);
-        return QString::compare(at, bt, Qt::CaseSensitive);
+    auto compareField = [](QByteArrayView a, QByteArrayView b, bool bytes) {
+        if (bytes) {
+            const int c = std::memcmp(a.data(), b.data(), size_t(std::min(a.size(), b.size())));
+            return c != 0 ? c : (a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0));
+        }
+        return QString::compare(QString::fromUtf8(a), QString::fromUtf8(b), Qt::CaseSensitive);
     };
-    std::stable_sort(keyed.begin(), keyed.end(), [&compare](const Keyed& a, const Keyed& b) {
-        const int byDomain = compare(a, b, true);
-        return byDomain != 0 ? byDomain < 0 : compare(a, b, false) < 0;
+    std::sort(keyed.begin(), keyed.end(), [&compareField](const Keyed& a, const Keyed& b) {
+        const bool bytes = a.ascii && b.ascii;
+        int c = compareField(a.domain, b.domain, bytes);
+        if (c == 0)
+            c = compareField(a.path, b.path, bytes);
+        return c != 0 ? c < 0 : a.index < b.index;
     });
 
     QSaveFile file(path);
@@ -290,7 +293,7 @@ ManifestMap readManifestMbdb(const QString& path)
 
 void writeManifestMbdb(QList<MbdbRecord>& records, const QString& path)
 {
-    std::stable_sort(records.begin(), records.end(), mbdbRecordLessThan);
+    std::stable_sort(records.begin(), records.end(), mbdbRecordLessThan); // the caller sees its list sorted
     std::vector<const MbdbRecord*> pointers;
     pointers.reserve(size_t(records.size()));
     for (const MbdbRecord& r : records)
