@@ -1,0 +1,163 @@
+#include "SimDevice.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+plist_t readPlistFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return nullptr;
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (data.empty())
+        return nullptr;
+    plist_t value = nullptr;
+    plist_from_memory(data.data(), uint32_t(data.size()), &value);
+    return value;
+}
+
+bool writePlistFile(const std::string& path, plist_t value)
+{
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(value, &xml, &length);
+    if (!xml)
+        return false;
+    const std::string temp = path + ".tmp" + std::to_string(getpid());
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    bool ok = f && std::fwrite(xml, 1, length, f) == length;
+    if (f)
+        ok = std::fclose(f) == 0 && ok;
+    std::free(xml);
+    return ok && std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+bool SimDevice::exists() const
+{
+    struct stat st
+    {
+    };
+    return stat((folder + "/values.plist").c_str(), &st) == 0;
+}
+
+namespace {
+plist_t switchItem(const std::string& folder, const char* key, plist_t* holder)
+{
+    *holder = readPlistFile(folder + "/switches.plist");
+    if (!*holder || plist_get_node_type(*holder) != PLIST_DICT)
+        return nullptr;
+    return plist_dict_get_item(*holder, key);
+}
+} // namespace
+
+bool SimDevice::flag(const char* key, bool fallback) const
+{
+    plist_t holder = nullptr;
+    plist_t item = switchItem(folder, key, &holder);
+    bool result = fallback;
+    if (item && plist_get_node_type(item) == PLIST_BOOLEAN) {
+        uint8_t v = 0;
+        plist_get_bool_val(item, &v);
+        result = v != 0;
+    }
+    if (holder)
+        plist_free(holder);
+    return result;
+}
+
+long long SimDevice::number(const char* key, long long fallback) const
+{
+    plist_t holder = nullptr;
+    plist_t item = switchItem(folder, key, &holder);
+    long long result = fallback;
+    if (item && plist_get_node_type(item) == PLIST_UINT) {
+        uint64_t v = 0;
+        plist_get_uint_val(item, &v);
+        result = static_cast<long long>(v);
+    }
+    if (holder)
+        plist_free(holder);
+    return result;
+}
+
+std::vector<std::string> SimDevice::strings(const char* key) const
+{
+    plist_t holder = nullptr;
+    plist_t item = switchItem(folder, key, &holder);
+    std::vector<std::string> result;
+    if (item && plist_get_node_type(item) == PLIST_ARRAY) {
+        for (uint32_t i = 0; i < plist_array_get_size(item); ++i) {
+            plist_t s = plist_array_get_item(item, i);
+            if (plist_get_node_type(s) != PLIST_STRING)
+                continue;
+            char* text = nullptr;
+            plist_get_string_val(s, &text);
+            result.emplace_back(text ? text : "");
+            std::free(text);
+        }
+    }
+    if (holder)
+        plist_free(holder);
+    return result;
+}
+
+void SimDevice::setFlag(const char* key, bool value) const
+{
+    const std::string path = folder + "/switches.plist";
+    plist_t dict = readPlistFile(path);
+    if (!dict || plist_get_node_type(dict) != PLIST_DICT) {
+        if (dict)
+            plist_free(dict);
+        dict = plist_new_dict();
+    }
+    plist_dict_set_item(dict, key, plist_new_bool(value ? 1 : 0));
+    writePlistFile(path, dict);
+    plist_free(dict);
+}
+
+plist_t SimDevice::copyValue(const std::string& domain, const std::string& key) const
+{
+    plist_t all = readPlistFile(folder + "/values.plist");
+    if (!all || plist_get_node_type(all) != PLIST_DICT) {
+        if (all)
+            plist_free(all);
+        return nullptr;
+    }
+    plist_t scope = nullptr;
+    if (domain.empty()) {
+        scope = plist_dict_get_item(all, "Values");
+    } else {
+        plist_t domains = plist_dict_get_item(all, "Domains");
+        scope = domains && plist_get_node_type(domains) == PLIST_DICT
+                    ? plist_dict_get_item(domains, domain.c_str())
+                    : nullptr;
+    }
+    plist_t result = nullptr;
+    if (scope && plist_get_node_type(scope) == PLIST_DICT) {
+        plist_t item = key.empty() ? scope : plist_dict_get_item(scope, key.c_str());
+        if (item)
+            result = plist_copy(item);
+    }
+    plist_free(all);
+    return result;
+}
+
+std::string SimDevice::rootString(const char* key) const
+{
+    plist_t value = copyValue(std::string(), key);
+    std::string result;
+    if (value && plist_get_node_type(value) == PLIST_STRING) {
+        char* text = nullptr;
+        plist_get_string_val(value, &text);
+        result = text ? text : "";
+        std::free(text);
+    }
+    if (value)
+        plist_free(value);
+    return result;
+}

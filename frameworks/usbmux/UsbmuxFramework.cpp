@@ -1,0 +1,372 @@
+// The mobile device framework for real devices: libimobiledevice and libusbmuxd through the
+// usbmuxd daemon. Every request of the program is connect, (pair,) validate, session, work,
+// disconnect; each calling thread gets its own lockdown connection so that requests from the
+// user-interface thread and a worker never share one.
+#include "MobileDevice.h"
+
+#include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/lockdown.h>
+#include <usbmuxd.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+const char label[] = "spacewell";
+
+struct Connection
+{
+    idevice_t device = nullptr;
+    lockdownd_client_t lockdown = nullptr;
+    char* sessionId = nullptr;
+};
+
+struct DeviceState
+{
+    std::string udid;
+    std::mutex mutex;
+    std::map<std::thread::id, Connection> connections;
+};
+
+std::mutex registryMutex;
+std::map<std::string, AMDeviceRecord*> records; // by udid and connection type, never freed
+AMDeviceNotificationCallback subscriber = nullptr;
+void* subscriberContext = nullptr;
+
+AMDeviceRecord* recordFor(const char* udid, bool usb)
+{
+    const std::string key = std::string(udid) + (usb ? "#usb" : "#net");
+    std::lock_guard<std::mutex> lock(registryMutex);
+    auto it = records.find(key);
+    if (it != records.end())
+        return it->second;
+    auto* record = new AMDeviceRecord();
+    std::strncpy(record->udid, udid, sizeof(record->udid) - 1);
+    record->isUsb = usb ? 1 : 0;
+    auto* state = new DeviceState();
+    state->udid = udid;
+    record->framework = state;
+    records.emplace(key, record);
+    return record;
+}
+
+DeviceState* stateOf(void* device)
+{
+    return device ? static_cast<DeviceState*>(static_cast<AMDeviceRecord*>(device)->framework) : nullptr;
+}
+
+// Runs on libusbmuxd's thread with its lock held: only hand the event on.
+void onEvent(const idevice_event_t* event, void*)
+{
+    if (!event || !event->udid || !subscriber)
+        return;
+    uint32_t message;
+    if (event->event == IDEVICE_DEVICE_ADD)
+        message = AMDeviceMessageConnected;
+    else if (event->event == IDEVICE_DEVICE_REMOVE)
+        message = AMDeviceMessageDisconnected;
+    else
+        return;
+    AMDeviceNotificationInfo info{recordFor(event->udid, event->conn_type == CONNECTION_USBMUXD), message};
+    subscriber(&info, subscriberContext);
+}
+
+void closeConnection(Connection& c)
+{
+    if (c.lockdown) {
+        if (c.sessionId)
+            lockdownd_stop_session(c.lockdown, c.sessionId);
+        lockdownd_client_free(c.lockdown);
+    }
+    if (c.device)
+        idevice_free(c.device);
+    std::free(c.sessionId);
+    c = Connection();
+}
+
+// The calling thread's connection, or null when it has none.
+Connection* connectionOf(DeviceState* state)
+{
+    auto it = state->connections.find(std::this_thread::get_id());
+    return it == state->connections.end() || !it->second.lockdown ? nullptr : &it->second;
+}
+
+std::string stringOf(plist_t node)
+{
+    if (!node || plist_get_node_type(node) != PLIST_STRING)
+        return std::string();
+    char* text = nullptr;
+    plist_get_string_val(node, &text);
+    std::string result = text ? text : "";
+    std::free(text);
+    return result;
+}
+
+// The host identifier from usbmuxd's pair record for the device.
+std::string hostId(const std::string& udid)
+{
+    char* data = nullptr;
+    uint32_t size = 0;
+    if (usbmuxd_read_pair_record(udid.c_str(), &data, &size) != 0 || !data)
+        return std::string();
+    plist_t record = nullptr;
+    plist_from_memory(data, size, &record);
+    std::free(data);
+    std::string id = record ? stringOf(plist_dict_get_item(record, "HostID")) : std::string();
+    if (record)
+        plist_free(record);
+    return id;
+}
+
+// Services that insist on SSL are bridged to a plain socket, so the program always speaks
+// plain bytes. One thread moves data both ways; the SSL object is never used concurrently.
+void bridge(idevice_connection_t connection, int plainEnd)
+{
+    char buffer[65536];
+    bool open = true;
+    while (open) {
+        pollfd p{plainEnd, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0) {
+            const ssize_t n = recv(plainEnd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            uint32_t done = 0;
+            while (open && done < uint32_t(n)) {
+                uint32_t sent = 0;
+                if (idevice_connection_send(connection, buffer + done, uint32_t(n) - done, &sent) !=
+                    IDEVICE_E_SUCCESS)
+                    open = false;
+                done += sent;
+            }
+        }
+        uint32_t got = 0;
+        const idevice_error_t rc =
+            idevice_connection_receive_timeout(connection, buffer, sizeof buffer, &got, 10);
+        if (got > 0) {
+            uint32_t done = 0;
+            while (done < got) {
+                const ssize_t n = send(plainEnd, buffer + done, got - done, MSG_NOSIGNAL);
+                if (n <= 0) {
+                    open = false;
+                    break;
+                }
+                done += uint32_t(n);
+            }
+        }
+        if (rc != IDEVICE_E_SUCCESS && rc != IDEVICE_E_TIMEOUT)
+            open = false;
+    }
+    idevice_disconnect(connection);
+    close(plainEnd);
+}
+
+} // namespace
+
+extern "C" {
+
+int AMDeviceNotificationSubscribe(AMDeviceNotificationCallback callback, uint32_t, uint32_t, void* context,
+                                  void** subscription)
+{
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        subscriber = callback;
+        subscriberContext = context;
+    }
+    if (subscription)
+        *subscription = nullptr;
+    // With no daemon running this still succeeds: libusbmuxd keeps trying in the background,
+    // and devices appear once usbmuxd starts.
+    const idevice_error_t rc = idevice_event_subscribe(onEvent, nullptr);
+    return rc == IDEVICE_E_SUCCESS ? 0 : int(rc);
+}
+
+int AMDeviceConnect(void* device)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return AMDeviceErrorMux;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection& c = state->connections[std::this_thread::get_id()];
+    closeConnection(c); // a connection left from a failed pairing is replaced
+    if (idevice_new_with_options(&c.device, state->udid.c_str(), IDEVICE_LOOKUP_USBMUX) !=
+        IDEVICE_E_SUCCESS) {
+        c.device = nullptr;
+        return AMDeviceErrorMux;
+    }
+    const lockdownd_error_t rc = lockdownd_client_new(c.device, &c.lockdown, label);
+    if (rc != LOCKDOWN_E_SUCCESS) {
+        c.lockdown = nullptr;
+        closeConnection(c);
+        return int(rc);
+    }
+    return 0;
+}
+
+int AMDeviceIsPaired(void* device)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return 0;
+    char* data = nullptr;
+    uint32_t size = 0;
+    const bool paired = usbmuxd_read_pair_record(state->udid.c_str(), &data, &size) == 0 && data;
+    std::free(data);
+    return paired ? 1 : 0;
+}
+
+int AMDevicePair(void* device)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return AMDeviceErrorMux;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection* c = connectionOf(state);
+    if (!c)
+        return AMDeviceErrorMux;
+    // Passcode set, the Trust dialog still open and Trust refused come back as -17, -19 and -18.
+    return int(lockdownd_pair(c->lockdown, nullptr));
+}
+
+int AMDeviceValidatePairing(void* device)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return AMDeviceErrorMux;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection* c = connectionOf(state);
+    if (!c)
+        return AMDeviceErrorMux;
+    return int(lockdownd_validate_pair(c->lockdown, nullptr));
+}
+
+int AMDeviceStartSession(void* device)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return AMDeviceErrorMux;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection* c = connectionOf(state);
+    if (!c)
+        return AMDeviceErrorMux;
+    const std::string host = hostId(state->udid);
+    if (host.empty())
+        return AMDeviceErrorMissingPairRecord;
+    std::free(c->sessionId);
+    c->sessionId = nullptr;
+    int ssl = 0;
+    return int(lockdownd_start_session(c->lockdown, host.c_str(), &c->sessionId, &ssl));
+}
+
+int AMDeviceStopSession(void* device)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return AMDeviceErrorMux;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection* c = connectionOf(state);
+    if (!c || !c->sessionId)
+        return AMDeviceErrorNoRunningSession;
+    const int rc = int(lockdownd_stop_session(c->lockdown, c->sessionId));
+    std::free(c->sessionId);
+    c->sessionId = nullptr;
+    return rc;
+}
+
+int AMDeviceDisconnect(void* device)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return AMDeviceErrorMux;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    auto it = state->connections.find(std::this_thread::get_id());
+    if (it != state->connections.end()) {
+        closeConnection(it->second);
+        state->connections.erase(it);
+    }
+    return 0;
+}
+
+plist_t AMDeviceCopyValue(void* device, plist_t domain, plist_t key)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection* c = connectionOf(state);
+    if (!c)
+        return nullptr;
+    const std::string domainText = stringOf(domain);
+    const std::string keyText = stringOf(key);
+    plist_t value = nullptr;
+    if (lockdownd_get_value(c->lockdown, domain ? domainText.c_str() : nullptr,
+                            key ? keyText.c_str() : nullptr, &value) != LOCKDOWN_E_SUCCESS) {
+        if (value)
+            plist_free(value);
+        return nullptr;
+    }
+    return value;
+}
+
+int AMDeviceStartService(void* device, plist_t serviceName, int* socketOut, void*)
+{
+    DeviceState* state = stateOf(device);
+    if (!state || !socketOut)
+        return AMDeviceErrorMux;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection* c = connectionOf(state);
+    if (!c)
+        return AMDeviceErrorMux;
+    lockdownd_service_descriptor_t service = nullptr;
+    const lockdownd_error_t rc =
+        lockdownd_start_service(c->lockdown, stringOf(serviceName).c_str(), &service);
+    if (rc != LOCKDOWN_E_SUCCESS || !service) {
+        if (service)
+            lockdownd_service_descriptor_free(service);
+        return rc != LOCKDOWN_E_SUCCESS ? int(rc) : AMDeviceErrorUnknown;
+    }
+    const uint16_t port = service->port;
+    const bool ssl = service->ssl_enabled != 0;
+    lockdownd_service_descriptor_free(service);
+
+    idevice_connection_t connection = nullptr;
+    if (idevice_connect(c->device, port, &connection) != IDEVICE_E_SUCCESS)
+        return AMDeviceErrorMux;
+    if (ssl) {
+        if (idevice_connection_enable_ssl(connection) != IDEVICE_E_SUCCESS) {
+            idevice_disconnect(connection);
+            return AMDeviceErrorUnknown;
+        }
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+            idevice_disconnect(connection);
+            return AMDeviceErrorUnknown;
+        }
+        std::thread(bridge, connection, ends[1]).detach();
+        *socketOut = ends[0];
+        return 0;
+    }
+    // The connection's socket outlives the connection object: the caller owns a duplicate.
+    int fd = -1;
+    if (idevice_connection_get_fd(connection, &fd) != IDEVICE_E_SUCCESS || fd < 0) {
+        idevice_disconnect(connection);
+        return AMDeviceErrorUnknown;
+    }
+    const int owned = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    idevice_disconnect(connection);
+    if (owned < 0)
+        return AMDeviceErrorUnknown;
+    *socketOut = owned;
+    return 0;
+}
+
+} // extern "C"

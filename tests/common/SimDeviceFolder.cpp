@@ -1,0 +1,144 @@
+#include "SimDeviceFolder.h"
+
+#include <QFile>
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+
+namespace {
+plist_t toPlist(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::QVariantMap: {
+        plist_t dict = plist_new_dict();
+        const QVariantMap map = v.toMap();
+        for (auto it = map.begin(); it != map.end(); ++it)
+            plist_dict_set_item(dict, it.key().toUtf8().constData(), toPlist(it.value()));
+        return dict;
+    }
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
+        plist_t array = plist_new_array();
+        for (const QVariant& item : v.toList())
+            plist_array_append_item(array, toPlist(item));
+        return array;
+    }
+    case QMetaType::Bool:
+        return plist_new_bool(v.toBool() ? 1 : 0);
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return plist_new_uint(uint64_t(v.toLongLong()));
+    case QMetaType::Double:
+        return plist_new_real(v.toDouble());
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        return plist_new_data(b.constData(), uint64_t(b.size()));
+    }
+    default:
+        return plist_new_string(v.toString().toUtf8().constData());
+    }
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path + QStringLiteral(".tmp"));
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write(data);
+        f.close();
+        QFile::remove(path);
+        f.rename(path);
+    }
+}
+} // namespace
+
+QByteArray toPlistXml(const QVariant& value)
+{
+    plist_t p = toPlist(value);
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(p, &xml, &length);
+    QByteArray result(xml, qsizetype(length));
+    std::free(xml);
+    plist_free(p);
+    return result;
+}
+
+SimDeviceFolder::SimDeviceFolder(const QString& root, const QString& name, const QString& udid)
+    : m_dir(QDir(root).filePath(name)),
+      m_udid(udid.isEmpty()
+                 ? QStringLiteral("00008030-0000SIM%1").arg(qHash(name) % 100000, 5, 10, QLatin1Char('0'))
+                 : udid)
+{
+    QDir().mkpath(m_dir.absolutePath());
+    m_root = {{QStringLiteral("UniqueDeviceID"), m_udid},
+              {QStringLiteral("DeviceName"), name},
+              {QStringLiteral("MobileSubscriberCountryCode"), QStringLiteral("310")},
+              {QStringLiteral("ProductVersion"), QStringLiteral("9.3.5")},
+              {QStringLiteral("ProductType"), QStringLiteral("iPhone8,1")}};
+    m_domains[QStringLiteral("com.apple.disk_usage")] = {
+        {QStringLiteral("TotalDataCapacity"), qint64(16000000000)},
+        {QStringLiteral("AmountDataAvailable"), qint64(4000000000)}};
+    m_domains[QStringLiteral("com.apple.mobile.backup")] = {{QStringLiteral("CloudBackupEnabled"), false},
+                                                            {QStringLiteral("WillEncrypt"), false}};
+    writeSwitches();
+    writeValues();
+}
+
+void SimDeviceFolder::setValues(const QString& domain, const QVariantMap& values)
+{
+    if (domain.isEmpty())
+        m_root = values;
+    else
+        m_domains[domain] = values;
+    writeValues();
+}
+
+void SimDeviceFolder::setSwitch(const QString& key, const QVariant& value)
+{
+    m_switches.insert(key, value);
+    writeSwitches();
+}
+
+QVariant SimDeviceFolder::switchValue(const QString& key) const
+{
+    QFile f(m_dir.filePath(QStringLiteral("switches.plist")));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray xml = f.readAll();
+    plist_t p = nullptr;
+    plist_from_memory(xml.constData(), uint32_t(xml.size()), &p);
+    QVariant result;
+    if (p) {
+        plist_t item = plist_dict_get_item(p, key.toUtf8().constData());
+        if (item && plist_get_node_type(item) == PLIST_BOOLEAN) {
+            uint8_t b = 0;
+            plist_get_bool_val(item, &b);
+            result = b != 0;
+        }
+        plist_free(p);
+    }
+    return result;
+}
+
+void SimDeviceFolder::remove()
+{
+    m_dir.removeRecursively();
+}
+
+void SimDeviceFolder::writeValues()
+{
+    QVariantMap domains;
+    for (auto it = m_domains.begin(); it != m_domains.end(); ++it)
+        domains.insert(it.key(), it.value());
+    writeFile(
+        m_dir.filePath(QStringLiteral("values.plist")),
+        toPlistXml(QVariantMap{{QStringLiteral("Values"), m_root}, {QStringLiteral("Domains"), domains}}));
+}
+
+void SimDeviceFolder::writeSwitches()
+{
+    writeFile(m_dir.filePath(QStringLiteral("switches.plist")), toPlistXml(m_switches));
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDir>
+#include <QString>
+#include <QVariantMap>
+
+// A simulated device folder for the sim framework: values by domain and switches.
+class SimDeviceFolder
+{
+public:
+    // Creates <root>/<name> with the identity values of an iPhone.
+    SimDeviceFolder(const QString& root, const QString& name, const QString& udid = QString());
+
+    QString path() const { return m_dir.absolutePath(); }
+    QDir dir() const { return m_dir; }
+    QString udid() const { return m_udid; }
+
+    // Root values (domain empty) or the values of a domain; written at once.
+    void setValues(const QString& domain, const QVariantMap& values);
+    void setSwitch(const QString& key, const QVariant& value);
+    QVariant switchValue(const QString& key) const;
+    // Removes the device: the framework reports it gone.
+    void remove();
+
+private:
+    void writeValues();
+    void writeSwitches();
+
+    QDir m_dir;
+    QString m_udid;
+    QVariantMap m_root;
+    QMap<QString, QVariantMap> m_domains;
+    QVariantMap m_switches;
+};
+
+// XML property list of a value tree (maps, lists, strings, integers, booleans, byte arrays).
+QByteArray toPlistXml(const QVariant& value);

@@ -1,0 +1,9 @@
+#pragma once
+
+class QApplication;
+
+// The program after its application object: translation, log, device framework, main window.
+int runSpacewell(QApplication& app);
+
+// Start-up's warning when the device framework could not be loaded; nothing when it is loaded.
+void warnIfFrameworkMissing();
