@@ -118,6 +118,7 @@ const SimServiceHandler* findSimService(const std::string& name)
 
 void registerBuiltinSimServices()
 {
+    registerAppSimServices();
     // Answers every message with the same message: lets tests see framing, delays and cut replies.
     registerSimService("com.vantelmoor.sim.echo", [](SimSocket& socket) {
         while (plist_t message = socket.readMessage()) {

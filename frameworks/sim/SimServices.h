@@ -38,3 +38,5 @@ using SimServiceHandler = std::function<void(SimSocket&)>;
 void registerSimService(const std::string& name, SimServiceHandler handler);
 const SimServiceHandler* findSimService(const std::string& name);
 void registerBuiltinSimServices();
+// Installation proxy, house arrest and AFC.
+void registerAppSimServices();

@@ -1,6 +1,7 @@
 #include "SimDeviceFolder.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <plist/plist.h>
 
@@ -42,7 +43,7 @@ plist_t toPlist(const QVariant& v)
     }
 }
 
-void writeFile(const QString& path, const QByteArray& data)
+void writeAtomically(const QString& path, const QByteArray& data)
 {
     QFile f(path + QStringLiteral(".tmp"));
     if (f.open(QIODevice::WriteOnly)) {
@@ -128,17 +129,38 @@ void SimDeviceFolder::remove()
     m_dir.removeRecursively();
 }
 
+QDir SimDeviceFolder::addApp(const QString& identifier, const QString& name)
+{
+    QVariantMap app{{QStringLiteral("CFBundleIdentifier"), identifier},
+                    {QStringLiteral("ApplicationType"), QStringLiteral("User")}};
+    if (!name.isEmpty())
+        app.insert(QStringLiteral("CFBundleName"), name);
+    m_apps << app;
+    writeAtomically(m_dir.filePath(QStringLiteral("apps.plist")), toPlistXml(m_apps));
+    const QString container = m_dir.filePath(QStringLiteral("containers/") + identifier);
+    QDir().mkpath(container);
+    return QDir(container);
+}
+
+void SimDeviceFolder::writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(content);
+}
+
 void SimDeviceFolder::writeValues()
 {
     QVariantMap domains;
     for (auto it = m_domains.begin(); it != m_domains.end(); ++it)
         domains.insert(it.key(), it.value());
-    writeFile(
+    writeAtomically(
         m_dir.filePath(QStringLiteral("values.plist")),
         toPlistXml(QVariantMap{{QStringLiteral("Values"), m_root}, {QStringLiteral("Domains"), domains}}));
 }
 
 void SimDeviceFolder::writeSwitches()
 {
-    writeFile(m_dir.filePath(QStringLiteral("switches.plist")), toPlistXml(m_switches));
+    writeAtomically(m_dir.filePath(QStringLiteral("switches.plist")), toPlistXml(m_switches));
 }

@@ -22,6 +22,11 @@ public:
     // Removes the device: the framework reports it gone.
     void remove();
 
+    // An installed app with an empty container; name empty leaves "CFBundleName" out.
+    QDir addApp(const QString& identifier, const QString& name);
+    // A file below the device folder (parents created).
+    static void writeFile(const QString& path, const QByteArray& content);
+
 private:
     void writeValues();
     void writeSwitches();
@@ -31,6 +36,7 @@ private:
     QVariantMap m_root;
     QMap<QString, QVariantMap> m_domains;
     QVariantMap m_switches;
+    QVariantList m_apps;
 };
 
 // XML property list of a value tree (maps, lists, strings, integers, booleans, byte arrays).

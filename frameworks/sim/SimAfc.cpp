@@ -1,0 +1,293 @@
+#include "SimAfc.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace {
+
+enum : uint64_t
+{
+    OpStatus = 1,
+    OpData = 2,
+    OpReadDir = 3,
+    OpRemove = 8,
+    OpFileInfo = 10,
+    OpOpen = 13,
+    OpOpenResult = 14,
+    OpRead = 15,
+    OpClose = 20
+};
+enum : uint64_t
+{
+    Success = 0,
+    OpHeaderInvalid = 2,
+    ReadError = 4,
+    UnknownPacket = 6,
+    InvalidArg = 7,
+    NotFound = 8,
+    PermissionDenied = 10,
+    DirNotEmpty = 33
+};
+
+constexpr uint64_t maxRequest = 1 << 20;
+constexpr uint64_t maxRead = 1 << 20;
+
+uint64_t le64(const unsigned char* p)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+void putLe64(std::string& out, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        out.push_back(char(v >> (8 * i)));
+}
+
+bool reply(SimSocket& socket, uint64_t packet, uint64_t op, const std::string& payload)
+{
+    std::string frame = "CFA6LPAA";
+    putLe64(frame, 40 + payload.size());
+    putLe64(frame, 40);
+    putLe64(frame, packet);
+    putLe64(frame, op);
+    frame += payload;
+    return socket.write(frame.data(), frame.size());
+}
+
+bool status(SimSocket& socket, uint64_t packet, uint64_t code)
+{
+    std::string payload;
+    putLe64(payload, code);
+    return reply(socket, packet, OpStatus, payload);
+}
+
+std::string realPath(const std::string& path)
+{
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+bool within(const std::string& path, const std::string& root)
+{
+    return path == root ||
+           (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
+}
+
+std::string cString(const std::string& data, size_t offset)
+{
+    if (offset >= data.size())
+        return std::string();
+    const size_t end = data.find('\0', offset);
+    return data.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
+}
+
+} // namespace
+
+bool resolveDevicePath(const std::string& root, const std::string& devicePath, bool followLinks,
+                       std::string& out)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= devicePath.size()) {
+        size_t end = devicePath.find('/', start);
+        if (end == std::string::npos)
+            end = devicePath.size();
+        const std::string part = devicePath.substr(start, end - start);
+        if (part == "..") {
+            if (parts.empty())
+                return false;
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    const std::string realRoot = realPath(root);
+    if (realRoot.empty())
+        return false;
+    out = realRoot;
+    for (const std::string& part : parts)
+        out += "/" + part;
+    // Links inside the folder may point anywhere: what they lead to must still lie inside.
+    const std::string parent = out.substr(0, out.rfind('/'));
+    const std::string realParent = realPath(parts.empty() ? realRoot : parent);
+    if (!realParent.empty() && !within(realParent, realRoot))
+        return false;
+    if (followLinks) {
+        const std::string target = realPath(out);
+        if (!target.empty() && !within(target, realRoot))
+            return false;
+    }
+    return true;
+}
+
+void serveAfc(SimSocket& socket, const std::string& root)
+{
+    std::map<uint64_t, int> files;
+    uint64_t nextHandle = 1;
+    for (;;) {
+        unsigned char header[40];
+        if (!socket.readExact(header, 40) || std::memcmp(header, "CFA6LPAA", 8) != 0)
+            break;
+        const uint64_t entire = le64(header + 8);
+        const uint64_t packet = le64(header + 24);
+        const uint64_t op = le64(header + 32);
+        if (entire < 40 || entire - 40 > maxRequest)
+            break;
+        std::string data(size_t(entire - 40), '\0');
+        if (!data.empty() && !socket.readExact(&data[0], data.size()))
+            break;
+
+        bool ok = true;
+        std::string path;
+        switch (op) {
+        case OpReadDir: {
+            if (!resolveDevicePath(root, cString(data, 0), true, path)) {
+                ok = status(socket, packet, PermissionDenied);
+                break;
+            }
+            DIR* dir = opendir(path.c_str());
+            if (!dir) {
+                ok = status(socket, packet, NotFound);
+                break;
+            }
+            std::string names;
+            while (dirent* entry = readdir(dir)) {
+                names += entry->d_name;
+                names.push_back('\0');
+            }
+            closedir(dir);
+            ok = reply(socket, packet, OpData, names);
+            break;
+        }
+        case OpFileInfo: {
+            struct stat st
+            {
+            };
+            if (!resolveDevicePath(root, cString(data, 0), false, path) || lstat(path.c_str(), &st) != 0) {
+                ok = status(socket, packet, NotFound);
+                break;
+            }
+            const char* type = S_ISREG(st.st_mode)   ? "S_IFREG"
+                               : S_ISDIR(st.st_mode) ? "S_IFDIR"
+                               : S_ISLNK(st.st_mode) ? "S_IFLNK"
+                                                     : "S_IFIFO";
+            const uint64_t mtime = uint64_t(st.st_mtim.tv_sec) * 1000000000ull + uint64_t(st.st_mtim.tv_nsec);
+            std::string info;
+            auto add = [&info](const std::string& key, const std::string& value) {
+                info += key;
+                info.push_back('\0');
+                info += value;
+                info.push_back('\0');
+            };
+            add("st_size", std::to_string(st.st_size));
+            add("st_blocks", std::to_string(st.st_blocks));
+            add("st_nlink", std::to_string(st.st_nlink));
+            add("st_ifmt", type);
+            add("st_mtime", std::to_string(mtime));
+            add("st_birthtime", std::to_string(mtime));
+            ok = reply(socket, packet, OpData, info);
+            break;
+        }
+        case OpOpen: {
+            if (data.size() < 9) {
+                ok = status(socket, packet, InvalidArg);
+                break;
+            }
+            const uint64_t mode = le64(reinterpret_cast<const unsigned char*>(data.data()));
+            if (mode != 1) { // only reading is offered
+                ok = status(socket, packet, PermissionDenied);
+                break;
+            }
+            if (!resolveDevicePath(root, cString(data, 8), true, path)) {
+                ok = status(socket, packet, PermissionDenied);
+                break;
+            }
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            struct stat st
+            {
+            };
+            if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                if (fd >= 0)
+                    ::close(fd);
+                ok = status(socket, packet, NotFound);
+                break;
+            }
+            const uint64_t handle = nextHandle++;
+            files[handle] = fd;
+            std::string payload;
+            putLe64(payload, handle);
+            ok = reply(socket, packet, OpOpenResult, payload);
+            break;
+        }
+        case OpRead: {
+            if (data.size() < 16 || !files.count(le64(reinterpret_cast<const unsigned char*>(data.data())))) {
+                ok = status(socket, packet, InvalidArg);
+                break;
+            }
+            const int fd = files[le64(reinterpret_cast<const unsigned char*>(data.data()))];
+            uint64_t count = le64(reinterpret_cast<const unsigned char*>(data.data()) + 8);
+            if (count > maxRead)
+                count = maxRead;
+            std::string bytes(size_t(count), '\0');
+            const ssize_t n = ::read(fd, &bytes[0], bytes.size());
+            if (n < 0) {
+                ok = status(socket, packet, ReadError);
+                break;
+            }
+            bytes.resize(size_t(n));
+            ok = reply(socket, packet, OpData, bytes);
+            break;
+        }
+        case OpClose: {
+            const uint64_t handle =
+                data.size() >= 8 ? le64(reinterpret_cast<const unsigned char*>(data.data())) : 0;
+            auto it = files.find(handle);
+            if (it == files.end()) {
+                ok = status(socket, packet, InvalidArg);
+                break;
+            }
+            ::close(it->second);
+            files.erase(it);
+            ok = status(socket, packet, Success);
+            break;
+        }
+        case OpRemove: {
+            struct stat st
+            {
+            };
+            if (!resolveDevicePath(root, cString(data, 0), false, path) || path == realPath(root)) {
+                ok = status(socket, packet, PermissionDenied);
+                break;
+            }
+            if (lstat(path.c_str(), &st) != 0) {
+                ok = status(socket, packet, NotFound);
+                break;
+            }
+            const int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
+            ok = status(socket, packet,
+                        rc == 0 ? Success : (errno == ENOTEMPTY ? DirNotEmpty : PermissionDenied));
+            break;
+        }
+        default:
+            ok = status(socket, packet, UnknownPacket);
+            break;
+        }
+        if (!ok)
+            break;
+    }
+    for (auto& f : files)
+        ::close(f.second);
+}

@@ -1,0 +1,148 @@
+#include "AfcConnection.h"
+
+#include "AfcPackets.h"
+#include "CFType.h"
+#include "MobileDeviceManager.h"
+
+#include <stdexcept>
+
+void house_arrest_vend_container(int socket, const QString& appIdentifier)
+{
+    CFType request = CFType::newDictionary();
+    request.setValue(CFType::fromString(QStringLiteral("Command")),
+                     CFType::fromString(QStringLiteral("VendContainer")));
+    request.setValue(CFType::fromString(QStringLiteral("Identifier")), CFType::fromString(appIdentifier));
+    mobiledevice_sendmsg(socket, request, false, 60000);
+    const CFType reply = mobiledevice_recmsg(socket, request, 60000);
+    // A reply that is not even a dictionary is no consent to speak AFC either ("InstallationLookupFailed"
+    // and "ApplicationLookupFailed" arrive as "Error").
+    if (reply.isDictionary() && reply.value(QStringLiteral("Error")).isNull())
+        return;
+    QString text = QString::fromUtf8(reply.toPlistBytes(CFType::XmlFormat));
+    text.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    text.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    throw std::runtime_error(
+        QStringLiteral("can not find %1.<br/>%2").arg(appIdentifier, text).toUtf8().toStdString());
+}
+
+AfcConnection::AfcConnection(void* device) : m_device(device) {}
+
+AfcConnection::~AfcConnection()
+{
+    close();
+}
+
+void AfcConnection::open(const QString& appIdentifier)
+{
+    close();
+    int socket = 0;
+    if (appIdentifier.isEmpty()) {
+        mobiledevice_start_service(m_device, QStringLiteral("com.apple.afc"), socket);
+        m_socket = socket;
+        return;
+    }
+    mobiledevice_start_service(m_device, QStringLiteral("com.apple.mobile.house_arrest"), socket);
+    m_socket = socket;
+    try {
+        house_arrest_vend_container(m_socket, appIdentifier);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void AfcConnection::close()
+{
+    if (m_socket != 0)
+        mobiledevice_close_socket(m_socket);
+    m_socket = 0;
+}
+
+bool AfcConnection::openFile(const QString& path, quint64 mode, AfcFile& file)
+{
+    try {
+        const quint64 handle = afc_file_open(m_socket, path, mode);
+        if (handle == 0)
+            return false;
+        file.close();
+        file.m_socket = m_socket;
+        file.m_handle = handle;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool AfcConnection::removePath(const QString& path)
+{
+    try {
+        afc_remove_path(m_socket, path);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+AfcFileInfo AfcConnection::fileInfo(const QString& path)
+{
+    try {
+        const QMap<QString, QString> attributes = afc_get_file_info(m_socket, path);
+        AfcFileInfo info;
+        info.path = path;
+        info.type = attributes.value(QStringLiteral("st_ifmt"));
+        bool ok = false;
+        info.size = attributes.value(QStringLiteral("st_size")).toLongLong(&ok);
+        if (!ok)
+            info.size = 0;
+        if (attributes.contains(QStringLiteral("st_mtime"))) {
+            const qint64 ns = attributes.value(QStringLiteral("st_mtime")).toLongLong();
+            info.modified = QDateTime::fromMSecsSinceEpoch(ns / 1000000, Qt::LocalTime);
+        }
+        return info;
+    } catch (const std::exception&) {
+        return AfcFileInfo();
+    }
+}
+
+QList<AfcFileInfo> AfcConnection::listDirectory(const QString& folder)
+{
+    QList<AfcFileInfo> result;
+    QStringList names;
+    try {
+        names = afc_read_directory(m_socket, folder);
+    } catch (const std::exception&) {
+        return result;
+    }
+    for (const QString& name : names) {
+        // A name is one entry of this folder; anything that would lead elsewhere is passed over.
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+            name.contains(QLatin1Char('/')))
+            continue;
+        const QString path =
+            folder == QLatin1String("/") ? QString(folder + name) : QString(folder + QLatin1Char('/') + name);
+        const AfcFileInfo info = fileInfo(path);
+        if (info.isFile() || info.isDir())
+            result << info;
+    }
+    return result;
+}
+
+qint64 AfcFile::read(char* buffer, qint64 length)
+{
+    try {
+        return afc_file_read(m_socket, m_handle, buffer, length);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+void AfcFile::close()
+{
+    if (m_handle != 0) {
+        try {
+            afc_file_close(m_socket, m_handle);
+        } catch (const std::exception&) {
+        }
+    }
+    m_handle = 0;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+class AfcFile;
+
+// One file or folder as AFC reports it.
+struct AfcFileInfo
+{
+    QString path;
+    qint64 size = 0;
+    QDateTime modified;
+    QString type; // "S_IFREG", "S_IFDIR", ...
+
+    bool isFile() const { return type.compare(QLatin1String("S_IFREG"), Qt::CaseInsensitive) == 0; }
+    bool isDir() const { return type.compare(QLatin1String("S_IFDIR"), Qt::CaseInsensitive) == 0; }
+};
+
+// An AFC connection to the device's media folder, or to one app's container through house arrest.
+// Only open raises; the other operations report failure by their result.
+class AfcConnection
+{
+public:
+    explicit AfcConnection(void* device);
+    ~AfcConnection();
+    AfcConnection(const AfcConnection&) = delete;
+    AfcConnection& operator=(const AfcConnection&) = delete;
+
+    // An app identifier opens that app's container; an empty one opens the media folder.
+    void open(const QString& appIdentifier);
+    void close();
+    bool isOpen() const { return m_socket != 0; }
+    int socket() const { return m_socket; }
+
+    bool openFile(const QString& path, quint64 mode, AfcFile& file);
+    bool openForRead(const QString& path, AfcFile& file) { return openFile(path, 1, file); }
+    bool removePath(const QString& path);
+    AfcFileInfo fileInfo(const QString& path);
+    // Files and folders only, without "." and ".."; empty on any error.
+    QList<AfcFileInfo> listDirectory(const QString& folder);
+
+private:
+    void* m_device;
+    int m_socket = 0;
+};
+
+// A file opened through an AfcConnection; it borrows the connection's socket.
+class AfcFile
+{
+public:
+    AfcFile() = default;
+    ~AfcFile() { close(); }
+    AfcFile(const AfcFile&) = delete;
+    AfcFile& operator=(const AfcFile&) = delete;
+
+    // Bytes read, 0 at the end, -1 after an error.
+    qint64 read(char* buffer, qint64 length);
+    void close();
+    bool isOpen() const { return m_handle != 0; }
+
+private:
+    friend class AfcConnection;
+    int m_socket = 0;
+    quint64 m_handle = 0;
+};
+
+// Asks house arrest on `socket` for an app's container; afterwards the socket speaks AFC.
+void house_arrest_vend_container(int socket, const QString& appIdentifier);

@@ -1,0 +1,91 @@
+#include "IOSClearAppCacheThread.h"
+
+#include "AfcConnection.h"
+#include "FormatSize.h"
+#include "WorkerReport.h"
+
+IOSClearAppCacheThread::IOSClearAppCacheThread(const IOSDevice& device, const QList<AppInfo>& apps,
+                                               ProgressForm* progressForm, QObject* parent)
+    : QThread(parent), m_device(device), m_apps(apps), m_progressForm(progressForm)
+{
+}
+
+qint64 IOSClearAppCacheThread::totalSize() const
+{
+    qint64 total = 0;
+    for (qint64 size : sizes)
+        total += size;
+    return total;
+}
+
+void IOSClearAppCacheThread::cancelIfRejected() const
+{
+    if (WorkerReport::isRejected(m_progressForm))
+        throw -1;
+}
+
+void IOSClearAppCacheThread::run()
+{
+    WorkerReport::progress(m_progressForm,
+                           scanOnly ? tr("IDS_SCAN_IOS_APP_CACHE") : tr("IDS_CLEAR_IOS_APP_CACHE"), 0);
+    clearedBytes = 0;
+    try {
+        if (!m_apps.isEmpty()) {
+            cancelIfRejected();
+            const int n = int(m_apps.size());
+            for (int i = 1; i <= n; ++i) {
+                const AppInfo& app = m_apps.at(i - 1);
+                WorkerReport::progress(
+                    m_progressForm, (scanOnly ? tr("IDS_SCANING_%1") : tr("IDS_CLEARING_%1")).arg(app.name),
+                    int(double(i) / n * 100));
+                AfcConnection connection(m_device.device);
+                connection.open(app.identifier);
+                const bool remove = !scanOnly;
+                sizes[app.identifier] = 0;
+                sizes[app.identifier] = measureTree(connection, QStringLiteral("/Library/Caches"), remove) +
+                                        measureTree(connection, QStringLiteral("/Library/tmp"), remove);
+                connection.close();
+                if (i == n)
+                    break;
+                cancelIfRejected();
+            }
+        }
+        if (scanOnly)
+            WorkerReport::succeed(m_progressForm);
+        else
+            WorkerReport::succeed(m_progressForm,
+                                  tr("IDS_FOUND_%1_APPCACHE_SUC_CLEAR_%2")
+                                      .arg(formatSize(totalSize()), formatSize(qint64(clearedBytes))));
+    } catch (int) {
+    } catch (const std::exception& e) {
+        WorkerReport::error(m_progressForm, QString::fromUtf8(e.what()));
+    }
+}
+
+qint64 IOSClearAppCacheThread::measureTree(AfcConnection& connection, const QString& folder, bool remove)
+{
+    const QList<AfcFileInfo> entries = connection.listDirectory(folder);
+    if (entries.isEmpty())
+        return 0;
+    cancelIfRejected();
+    qint64 total = 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        const AfcFileInfo& entry = entries.at(i);
+        if (entry.isFile()) {
+            WorkerReport::progress(m_progressForm, QString(), -1, entry.path);
+            total += entry.size;
+            if (remove) {
+                connection.removePath(entry.path);
+                clearedBytes += quint64(entry.size);
+            }
+        } else if (entry.isDir()) {
+            total += measureTree(connection, entry.path, remove);
+            if (remove)
+                connection.removePath(entry.path);
+        }
+        if (i == entries.size() - 1)
+            return total;
+        cancelIfRejected();
+    }
+    return total;
+}
