@@ -2,6 +2,7 @@
 
 #include "AfcPackets.h"
 #include "CFType.h"
+#include "Markup.h"
 #include "MobileDeviceManager.h"
 
 #include <stdexcept>
@@ -18,9 +19,7 @@ void house_arrest_vend_container(int socket, const QString& appIdentifier)
     // and "ApplicationLookupFailed" arrive as "Error").
     if (reply.isDictionary() && reply.value(QStringLiteral("Error")).isNull())
         return;
-    QString text = QString::fromUtf8(reply.toPlistBytes(CFType::XmlFormat));
-    text.replace(QLatin1Char('<'), QLatin1String("&lt;"));
-    text.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    const QString text = escapeAngleBrackets(QString::fromUtf8(reply.toPlistBytes(CFType::XmlFormat)));
     throw std::runtime_error(
         QStringLiteral("can not find %1.<br/>%2").arg(appIdentifier, text).toUtf8().toStdString());
 }

@@ -1,0 +1,71 @@
+#include "IOSMobileBackupThread.h"
+
+#include "CFType.h"
+#include "FileUtils.h"
+#include "Markup.h"
+#include "ProgressForm.h"
+#include "WorkerReport.h"
+#include "backup2tool.h"
+
+#include <QFile>
+
+namespace {
+CFType readPlist(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? CFType::fromPlistBytes(f.readAll()) : CFType();
+}
+} // namespace
+
+IOSMobileBackupThread::IOSMobileBackupThread(const IOSDevice& device, ProgressForm* progressForm,
+                                             QObject* parent)
+    : QThread(parent), m_device(device), m_progressForm(progressForm),
+      m_backupFolder(chooseTempBackupFolder()),
+      m_tool(new backup2tool(device.device, device.uniqueDeviceId, m_backupFolder, nullptr))
+{
+}
+
+IOSMobileBackupThread::~IOSMobileBackupThread()
+{
+    m_tool->deleteLater();
+}
+
+bool IOSMobileBackupThread::isReusableBackup(const QDir& d, const QString& productVersion)
+{
+    for (const char* name : {"Status.plist", "Manifest.plist", "Manifest.mbdb"}) {
+        if (!QFileInfo::exists(d.filePath(QLatin1String(name))))
+            return false;
+    }
+    if (readPlist(d.filePath(QStringLiteral("Status.plist")))
+            .value(QStringLiteral("SnapshotState"))
+            .toString() != QLatin1String("finished"))
+        return false;
+    return readPlist(d.filePath(QStringLiteral("Manifest.plist")))
+               .value(QStringLiteral("Lockdown"))
+               .value(QStringLiteral("ProductVersion"))
+               .toString() == productVersion;
+}
+
+void IOSMobileBackupThread::backupUpdate(double pg, QString, QString)
+{
+    WorkerReport::progress(m_progressForm, QString(), int(pg), QString());
+}
+
+void IOSMobileBackupThread::run()
+{
+    WorkerReport::progress(m_progressForm, QStringLiteral("Loading data from Device..."), 0);
+    const QString d = m_backupFolder.filePath(m_device.uniqueDeviceId);
+    try {
+        if (QFileInfo(d).exists() && !isReusableBackup(QDir(d), m_device.productVersion))
+            removeDirectory(d);
+        connect(m_tool, &backup2tool::update, this, &IOSMobileBackupThread::backupUpdate);
+        connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
+        m_tool->run(backup2tool_backup);
+        WorkerReport::succeed(m_progressForm);
+    } catch (const std::exception& e) {
+        removeDirectory(d);
+        WorkerReport::error(m_progressForm,
+                            escapeAngleBrackets(QString::fromUtf8(e.what())) +
+                                QStringLiteral("<br/><br/>Note: You can restart your device to try again."));
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "IOSDevice.h"
+
+#include <QDir>
+#include <QThread>
+
+class ProgressForm;
+class backup2tool;
+
+// Backs the device up into the temporary backup folder, reusing a finished backup of the same
+// system version as the base of an incremental one.
+class IOSMobileBackupThread : public QThread
+{
+    Q_OBJECT
+public:
+    IOSMobileBackupThread(const IOSDevice& device, ProgressForm* progressForm, QObject* parent);
+    ~IOSMobileBackupThread() override;
+
+    QDir backupFolder() const { return m_backupFolder; }
+    // True when the device's folder holds a finished backup of this system version.
+    static bool isReusableBackup(const QDir& deviceFolder, const QString& productVersion);
+
+public slots:
+    void backupUpdate(double pg, QString status1, QString status2);
+
+protected:
+    void run() override;
+
+private:
+    const IOSDevice& m_device;
+    ProgressForm* m_progressForm;
+    QDir m_backupFolder;
+    backup2tool* m_tool;
+};

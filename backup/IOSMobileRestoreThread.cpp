@@ -1,0 +1,76 @@
+#include "IOSMobileRestoreThread.h"
+
+#include "Markup.h"
+#include "Product.h"
+#include "ProgressForm.h"
+#include "WorkerReport.h"
+#include "backup2tool.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+IOSMobileRestoreThread::IOSMobileRestoreThread(const IOSDevice& device, const QDir& backupFolder,
+                                               ProgressForm* progressForm, QObject* parent)
+    : QThread(parent), m_device(device), m_backupFolder(backupFolder), m_progressForm(progressForm),
+      m_tool(new backup2tool(device.device, device.uniqueDeviceId, backupFolder, nullptr))
+{
+}
+
+IOSMobileRestoreThread::~IOSMobileRestoreThread()
+{
+    m_tool->deleteLater();
+}
+
+void IOSMobileRestoreThread::backupUpdate(double pg, QString, QString)
+{
+    WorkerReport::progress(m_progressForm, QString(), int(pg), QString());
+}
+
+QString IOSMobileRestoreThread::failureText(const QString& toolOutput)
+{
+    const QString text = escapeAngleBrackets(toolOutput);
+    if (text.contains(QLatin1String("Find My iPhone must be disabled"), Qt::CaseInsensitive))
+        return QStringLiteral(
+                   "Please follow <a href=\"%1\"> this tutorial</a> to disable \"Find my iPhone\" first and "
+                   "then restart your iPhone to try again.<br/><br/>")
+            .arg(Product::vendorUrl(QStringLiteral("/guides/how-to-disable-find-my-iphone.html")));
+    static const QRegularExpression space(
+        QStringLiteral("Insufficient free disk space on device to restore \\((\\d+) [^\\d]+ (\\d+)\\)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = space.match(text);
+    if (m.hasMatch()) {
+        const double gb = m.captured(2).toDouble() / 1024 / 1024 / 1024;
+        return QStringLiteral(
+                   "%1 GB free disk space on your device is required restore data.  Please remove some "
+                   "camera roll videos from your device to computer to free up disk space first and then "
+                   "try again.")
+            .arg(gb, 0, 'g', 1);
+    }
+    return text + QStringLiteral("<br/><br/>Note: You can restart your device to try again.");
+}
+
+void IOSMobileRestoreThread::run()
+{
+    WorkerReport::progress(m_progressForm, QStringLiteral("Transferring data to Device..."), 0);
+    connect(m_tool, &backup2tool::update, this, &IOSMobileRestoreThread::backupUpdate);
+    connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
+    const QString info = m_backupFolder.filePath(m_device.uniqueDeviceId + QStringLiteral("/Info.plist"));
+    const QString hidden = info + QStringLiteral("-%1").arg(QDateTime::currentMSecsSinceEpoch());
+    const bool hid = QFileInfo(info).isFile() && QFile::rename(info, hidden);
+    // One rename puts it back, over any stand-in the tool left behind.
+    auto putBack = [&] {
+        if (hid)
+            std::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(info).constData());
+    };
+    try {
+        m_tool->run(backup2tool_restore);
+        putBack();
+        WorkerReport::succeed(m_progressForm);
+    } catch (const std::exception& e) {
+        putBack();
+        WorkerReport::error(m_progressForm, failureText(QString::fromUtf8(e.what())));
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "IOSDevice.h"
+
+#include <QDir>
+#include <QThread>
+
+class ProgressForm;
+class backup2tool;
+
+// Restores an edited backup to the device. The backup's Info.plist is hidden during the run and
+// always put back.
+class IOSMobileRestoreThread : public QThread
+{
+    Q_OBJECT
+public:
+    IOSMobileRestoreThread(const IOSDevice& device, const QDir& backupFolder, ProgressForm* progressForm,
+                           QObject* parent);
+    ~IOSMobileRestoreThread() override;
+
+    // The text shown for a failed restore (the tool's output, escaped, or a friendlier sentence).
+    static QString failureText(const QString& toolOutput);
+
+public slots:
+    void backupUpdate(double pg, QString status1, QString status2);
+
+protected:
+    void run() override;
+
+private:
+    const IOSDevice& m_device;
+    QDir m_backupFolder;
+    ProgressForm* m_progressForm;
+    backup2tool* m_tool;
+};

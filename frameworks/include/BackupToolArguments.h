@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QStringList>
+
+// The two command lines the program gives the backup tool:
+//   -u UDID --backup --target UDID --root R
+//   -u UDID --restore --target UDID --root R --source UDID
+struct BackupToolArguments
+{
+    bool backup = false;
+    bool restore = false;
+    QString udid;
+    QString target;
+    QString root;
+    QString source;
+
+    // Empty when the arguments are one of the two command lines, else what is wrong.
+    QString parse(const QStringList& arguments)
+    {
+        for (int i = 0; i < arguments.size(); ++i) {
+            const QString& a = arguments.at(i);
+            auto next = [&](QString& into) {
+                if (i + 1 >= arguments.size())
+                    return false;
+                into = arguments.at(++i);
+                return true;
+            };
+            if (a == QLatin1String("--backup"))
+                backup = true;
+            else if (a == QLatin1String("--restore"))
+                restore = true;
+            else if (!((a == QLatin1String("-u") && next(udid)) ||
+                       (a == QLatin1String("--target") && next(target)) ||
+                       (a == QLatin1String("--root") && next(root)) ||
+                       (a == QLatin1String("--source") && next(source))))
+                return QStringLiteral("unexpected argument \"%1\"").arg(a);
+        }
+        if (backup == restore)
+            return QStringLiteral("give either --backup or --restore");
+        if (udid.isEmpty() || root.isEmpty())
+            return QStringLiteral("-u and --root are required");
+        if (restore && source.isEmpty())
+            source = udid;
+        return QString();
+    }
+};

@@ -1,0 +1,135 @@
+// The backup tool for real devices: takes the program's two command lines and runs idevicebackup2.
+// Every failure ends with a line holding "Error", which is what the program looks for.
+#include "BackupToolArguments.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStorageInfo>
+
+#include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/lockdown.h>
+#include <plist/plist.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/prctl.h>
+
+namespace {
+
+int fail(const QString& text, int code = 1)
+{
+    std::printf("Error: %s\n", qPrintable(text));
+    std::fflush(stdout);
+    return code;
+}
+
+// The bytes the device holds, or -1 when it cannot be asked.
+qint64 deviceUsedBytes(const QString& udid)
+{
+    idevice_t device = nullptr;
+    if (idevice_new_with_options(&device, udid.toUtf8().constData(), IDEVICE_LOOKUP_USBMUX) !=
+        IDEVICE_E_SUCCESS)
+        return -1;
+    lockdownd_client_t client = nullptr;
+    qint64 used = -1;
+    if (lockdownd_client_new_with_handshake(device, &client, "spacewell-backup") == LOCKDOWN_E_SUCCESS) {
+        plist_t usage = nullptr;
+        if (lockdownd_get_value(client, "com.apple.disk_usage", nullptr, &usage) == LOCKDOWN_E_SUCCESS &&
+            usage) {
+            uint64_t total = 0;
+            uint64_t available = 0;
+            plist_t t = plist_dict_get_item(usage, "TotalDataCapacity");
+            plist_t a = plist_dict_get_item(usage, "AmountDataAvailable");
+            if (t && a) {
+                plist_get_uint_val(t, &total);
+                plist_get_uint_val(a, &available);
+                used = qint64(total) - qint64(available);
+            }
+        }
+        if (usage)
+            plist_free(usage);
+        lockdownd_client_free(client);
+    }
+    idevice_free(device);
+    return used;
+}
+
+QString idevicebackup2()
+{
+    const QString fromEnvironment = qEnvironmentVariable("SPACEWELL_IDEVICEBACKUP2");
+    return fromEnvironment.isEmpty() ? QStringLiteral("idevicebackup2") : fromEnvironment;
+}
+
+// Runs idevicebackup2 with its output passed through; it dies with this tool when cancelled.
+int runIdevicebackup2(const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process.start(idevicebackup2(), arguments);
+    if (!process.waitForStarted(60000))
+        return fail(QStringLiteral("idevicebackup2 could not be started (%1).").arg(process.errorString()));
+    process.waitForFinished(-1);
+    if (process.exitStatus() != QProcess::NormalExit)
+        return fail(QStringLiteral("idevicebackup2 stopped unexpectedly."));
+    if (process.exitCode() != 0)
+        return fail(QStringLiteral("idevicebackup2 failed with status %1.").arg(process.exitCode()),
+                    process.exitCode());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    BackupToolArguments args;
+    const QString problem = args.parse(app.arguments().mid(1));
+    if (!problem.isEmpty())
+        return fail(problem);
+
+    const QString root = QDir::cleanPath(args.root);
+    if (args.backup) {
+        if (!QDir().mkpath(root))
+            return fail(QStringLiteral("the backup folder %1 cannot be created.").arg(root));
+        // idevicebackup2 can wait forever when the disk fills up during a backup.
+        const qint64 used = deviceUsedBytes(args.udid);
+        const QStorageInfo volume(root);
+        if (used > 0 && volume.isValid() && volume.bytesAvailable() < used)
+            return fail(
+                QStringLiteral(
+                    "not enough free space for the backup in %1: %2 bytes free, the device holds %3 bytes.")
+                    .arg(root)
+                    .arg(volume.bytesAvailable())
+                    .arg(used));
+        return runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("backup"), root});
+    }
+
+    // idevicebackup2 refuses to restore without Info.plist, which the program hides on purpose:
+    // a minimal one stands in for the run.
+    const QString info = QDir(root).filePath(args.source + QStringLiteral("/Info.plist"));
+    bool standIn = false;
+    if (!QFile::exists(info)) {
+        plist_t dict = plist_new_dict();
+        plist_dict_set_item(dict, "Target Identifier", plist_new_string(args.source.toUtf8().constData()));
+        plist_dict_set_item(dict, "Unique Identifier", plist_new_string(args.source.toUtf8().constData()));
+        char* xml = nullptr;
+        uint32_t length = 0;
+        plist_to_xml(dict, &xml, &length);
+        plist_free(dict);
+        QFile f(info);
+        standIn = xml && f.open(QIODevice::WriteOnly) && f.write(xml, length) == qint64(length);
+        f.close();
+        free(xml);
+        if (!standIn)
+            return fail(QStringLiteral("the backup in %1 cannot be prepared for restoring.").arg(root));
+    }
+    const int rc = runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("-s"), args.source,
+                                      QStringLiteral("restore"), QStringLiteral("--system"),
+                                      QStringLiteral("--skip-apps"), root});
+    if (standIn)
+        QFile::remove(info);
+    return rc;
+}

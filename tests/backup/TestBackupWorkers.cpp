@@ -1,0 +1,231 @@
+#include "AppFolders.h"
+#include "BackupFixture.h"
+#include "FrameworkLoader.h"
+#include "IOSClearSysThread.h"
+#include "IOSMobileBackupThread.h"
+#include "IOSMobileRestoreThread.h"
+#include "MobileDeviceManager.h"
+#include "ProgressForm.h"
+#include "SimDeviceFolder.h"
+#include "WorkerRun.h"
+#include "backup2tool.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The backup and restore workers with the simulated device framework and its backup tool.
+class TestBackupWorkers : public QObject
+{
+    Q_OBJECT
+public slots:
+    void iosDeviceConnected(void* device) { m_arrived << device; }
+    void iosDeviceDisconnected(void*) {}
+
+private:
+    QTemporaryDir m_simRoot;
+    QTemporaryDir m_backupRoot;
+    QList<void*> m_arrived;
+    MobileDeviceNotificationContext m_context;
+
+    IOSDevice attach()
+    {
+        const qsizetype before = m_arrived.size();
+        if (!QTest::qWaitFor([&] { return m_arrived.size() > before; }, 5000))
+            return IOSDevice();
+        return mobiledevice_read_device(m_arrived.last());
+    }
+    static void deviceFile(SimDeviceFolder& phone, const QString& domainPath, const QByteArray& content)
+    {
+        SimDeviceFolder::writeFile(phone.dir().filePath(QStringLiteral("files/") + domainPath), content);
+    }
+    static WorkerRun backup(const IOSDevice& device, QDir* folder = nullptr)
+    {
+        ProgressForm form(QString(), nullptr);
+        IOSMobileBackupThread worker(device, &form, nullptr);
+        if (folder)
+            *folder = worker.backupFolder();
+        return runUnderDialog(form, worker);
+    }
+    static WorkerRun restore(const IOSDevice& device, const QDir& folder)
+    {
+        ProgressForm form(QString(), nullptr);
+        IOSMobileRestoreThread worker(device, folder, &form, nullptr);
+        return runUnderDialog(form, worker);
+    }
+    static void writePlist(const QString& path, const QVariantMap& value)
+    {
+        SimDeviceFolder::writeFile(path, toPlistXml(value));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_TEST_FRAMEWORKS "/sim");
+        qputenv("SPACEWELL_SIM_ROOT", m_simRoot.path().toUtf8());
+        QString error;
+        QVERIFY(load_apple_framework(error));
+        m_context.receiver = this;
+        QCOMPARE(mobiledevice_subscribe(&m_context), 0);
+        // Backups go to a folder of the test's own.
+        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
+        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        memory.write(m_backupRoot.path().toUtf8());
+    }
+
+    void reuseRule_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("withManifest");
+        QTest::addColumn<bool>("reusable");
+        QTest::newRow("finished, same version") << "finished"
+                                                << "9.3.5" << true << true;
+        QTest::newRow("finished, system updated") << "finished"
+                                                  << "10.0" << true << false;
+        QTest::newRow("not finished") << "new"
+                                      << "9.3.5" << true << false;
+        QTest::newRow("state in other case") << "Finished"
+                                             << "9.3.5" << true << false;
+        QTest::newRow("no Manifest.mbdb") << "finished"
+                                          << "9.3.5" << false << false;
+    }
+
+    void reuseRule()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, version);
+        QFETCH(bool, withManifest);
+        QFETCH(bool, reusable);
+        QTemporaryDir d;
+        writePlist(d.filePath(QStringLiteral("Status.plist")), {{QStringLiteral("SnapshotState"), state}});
+        writePlist(d.filePath(QStringLiteral("Manifest.plist")),
+                   {{QStringLiteral("Lockdown"), QVariantMap{{QStringLiteral("ProductVersion"), version}}}});
+        if (withManifest)
+            SimDeviceFolder::writeFile(d.filePath(QStringLiteral("Manifest.mbdb")),
+                                       QByteArray("mbdb\x05\x00", 6));
+        QCOMPARE(IOSMobileBackupThread::isReusableBackup(QDir(d.path()), QStringLiteral("9.3.5")), reusable);
+    }
+
+    void backupCleanRestoreEndToEnd()
+    {
+        SimDeviceFolder phone(m_simRoot.path(), QStringLiteral("e2e"));
+        deviceFile(phone, QStringLiteral("HomeDomain/Library/Caches/com.apple.x/cache.db"),
+                   QByteArray(4000, 'c'));
+        deviceFile(phone, QStringLiteral("RootDomain/Library/Caches/locationd/cache.plist"),
+                   QByteArray(300, 'r'));
+        deviceFile(phone, QStringLiteral("HomeDomain/Library/Preferences/com.apple.springboard.plist"),
+                   "prefs");
+        deviceFile(phone, QStringLiteral("MediaDomain/DCIM/100APPLE/IMG_0001.JPG"), QByteArray(5000, 'j'));
+        deviceFile(phone, QStringLiteral("AppDomain-com.example/Library/Caches/keep.db"),
+                   QByteArray(10, 'k'));
+        const IOSDevice device = attach();
+        const auto before = BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
+
+        QDir folder;
+        QVERIFY(backup(device, &folder).succeeded);
+        QCOMPARE(folder.absolutePath(),
+                 QDir(m_backupRoot.path()).filePath(QStringLiteral("__vantelmoor_iosbk_temp")));
+        const QDir d(folder.filePath(device.uniqueDeviceId));
+        QVERIFY(IOSMobileBackupThread::isReusableBackup(d, device.productVersion));
+
+        ProgressForm form(QString(), nullptr);
+        IOSClearSysThread cleaner(d, &form, nullptr);
+        QVERIFY(runUnderDialog(form, cleaner).succeeded);
+        QCOMPARE(cleaner.clearedBytes, 4300);
+
+        const WorkerRun r = restore(device, folder);
+        QVERIFY2(r.succeeded, qPrintable(r.boxTexts.join(QLatin1Char('\n'))));
+        QVERIFY(QFile::exists(d.filePath(QStringLiteral("Info.plist"))));
+        auto after = BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
+        auto expected = before;
+        expected.remove(QStringLiteral("HomeDomain/Library/Caches/com.apple.x/cache.db"));
+        expected.remove(QStringLiteral("RootDomain/Library/Caches/locationd/cache.plist"));
+        QCOMPARE(after, expected);
+
+        // The next backup of the same system version builds on this one.
+        QVERIFY(backup(device).succeeded);
+        QVERIFY(IOSMobileBackupThread::isReusableBackup(d, device.productVersion));
+        phone.remove();
+    }
+
+    void failedBackupRemovesTheFolder()
+    {
+        SimDeviceFolder phone(m_simRoot.path(), QStringLiteral("failing"));
+        deviceFile(phone, QStringLiteral("HomeDomain/a"), "a");
+        const IOSDevice device = attach();
+        QDir folder;
+        QVERIFY(backup(device, &folder).succeeded);
+        const QString d = folder.filePath(device.uniqueDeviceId);
+        QVERIFY(QFileInfo::exists(d));
+        phone.setSwitch(QStringLiteral("BackupError"), QStringList{QStringLiteral("<b>disk</b> failure")});
+        const WorkerRun r = backup(device);
+        QVERIFY(!r.succeeded);
+        QVERIFY(!QFileInfo::exists(d));
+        QCOMPARE(r.boxTexts.size(), 1);
+        QVERIFY2(r.boxTexts.at(0).contains(QStringLiteral("Error: &lt;b&gt;disk&lt;/b&gt; failure")),
+                 qPrintable(r.boxTexts.at(0)));
+        QVERIFY(r.boxTexts.at(0).contains(
+            QStringLiteral("<br/><br/>Note: You can restart your device to try again.")));
+        phone.remove();
+    }
+
+    void restoreFailuresKeepInfoPlist_data()
+    {
+        QTest::addColumn<QString>("switchName");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Find My iPhone")
+            << "FindMyIPhone" << QVariant(true)
+            << "Please follow <a href=\"http://127.0.0.1:9/guides/how-to-disable-find-my-iphone.html\"> "
+               "this tutorial</a> to disable \"Find my iPhone\" first and then restart your "
+               "iPhone to try again.<br/><br/>";
+        QTest::newRow("too little space")
+            << "DeviceFreeBytes" << QVariant(10)
+            << "9e-05 GB free disk space on your device is required restore data.  Please remove some camera "
+               "roll videos from your device to computer to free up disk space first and then try again.";
+    }
+
+    void restoreFailuresKeepInfoPlist()
+    {
+        QFETCH(QString, switchName);
+        QFETCH(QVariant, value);
+        QFETCH(QString, shown);
+        SimDeviceFolder phone(m_simRoot.path(), QStringLiteral("restore-") + switchName);
+        deviceFile(phone, QStringLiteral("HomeDomain/Library/Preferences/a.plist"), QByteArray(100000, 'a'));
+        const IOSDevice device = attach();
+        QDir folder;
+        QVERIFY(backup(device, &folder).succeeded);
+        phone.setSwitch(switchName, value);
+        const WorkerRun r = restore(device, folder);
+        QVERIFY(!r.succeeded);
+        QVERIFY(r.boxTexts.value(0).contains(shown));
+        QVERIFY(QFile::exists(folder.filePath(device.uniqueDeviceId + QStringLiteral("/Info.plist"))));
+        QCOMPARE(QDir(folder.filePath(device.uniqueDeviceId)).entryList({QStringLiteral("Info.plist-*")}),
+                 QStringList());
+        phone.remove();
+    }
+
+    void failureTexts()
+    {
+        const QString space = IOSMobileRestoreThread::failureText(
+            QStringLiteral("ErrorCode 105: Insufficient free disk space on device to restore (1000 bytes "
+                           "free, needs 3221225472)"));
+        QVERIFY(space.startsWith(
+            QStringLiteral("3 GB free disk space on your device is required restore data.")));
+        const QString large = IOSMobileRestoreThread::failureText(
+            QStringLiteral("insufficient FREE disk space on device to restore (1 of 10737418240)"));
+        QVERIFY2(large.startsWith(QStringLiteral("1e+01 GB free")), qPrintable(large));
+        QCOMPARE(
+            IOSMobileRestoreThread::failureText(QStringLiteral("find my iphone MUST be disabled")).left(14),
+            QStringLiteral("Please follow "));
+        QCOMPARE(IOSMobileRestoreThread::failureText(QStringLiteral("Error: <i>x</i>")),
+                 QStringLiteral(
+                     "Error: &lt;i&gt;x&lt;/i&gt;<br/><br/>Note: You can restart your device to try again."));
+    }
+};
+
+QTEST_MAIN(TestBackupWorkers)
+#include "TestBackupWorkers.moc"

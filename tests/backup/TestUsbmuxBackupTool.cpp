@@ -1,0 +1,124 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The real-device backup tool, run against a stand-in idevicebackup2 that records its arguments
+// and answers as the real one does.
+class TestUsbmuxBackupTool : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString standIn() const { return m_dir.filePath(QStringLiteral("idevicebackup2")); }
+    QString record() const { return m_dir.filePath(QStringLiteral("args.txt")); }
+
+    // The stand-in prints `output`, exits with `status`, and notes whether Info.plist was there.
+    void writeStandIn(const QByteArray& output, int status)
+    {
+        QFile f(standIn());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record().toUtf8() + "'\n");
+        f.write("last=\"\"; for a in \"$@\"; do last=\"$a\"; done\n");
+        f.write("if [ -f \"$last/$2/Info.plist\" ]; then echo info-present >> '" + record().toUtf8() +
+                "'; fi\n");
+        f.write("printf '%s\\n' '" + output + "'\nexit " + QByteArray::number(status) + "\n");
+        f.close();
+        QFile::setPermissions(standIn(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    struct Run
+    {
+        int exitCode;
+        QString output;
+    };
+    Run tool(const QStringList& arguments)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SPACEWELL_IDEVICEBACKUP2"), standIn());
+        env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), QStringLiteral("UNIX:/nonexistent/usbmuxd"));
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/usbmux/AppleMobileBackup"), arguments);
+        p.waitForFinished(30000);
+        return {p.exitCode(), QString::fromUtf8(p.readAll())};
+    }
+    QStringList recorded() const
+    {
+        QFile f(record());
+        return f.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                   : QStringList();
+    }
+
+private slots:
+    void backupCreatesTheRootAndTranslates()
+    {
+        writeStandIn("Backup Successful.", 0);
+        const QString root = m_dir.filePath(QStringLiteral("new/root"));
+        const Run r =
+            tool({QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("--backup"),
+                  QStringLiteral("--target"), QStringLiteral("UDID"), QStringLiteral("--root"), root});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(QFileInfo(root).isDir());
+        QCOMPARE(recorded(),
+                 (QStringList{QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("backup"), root}));
+        QVERIFY(!r.output.contains(QLatin1String("error"), Qt::CaseInsensitive));
+    }
+
+    void restoreStandsInForTheHiddenInfoPlist()
+    {
+        writeStandIn("Restore Successful.", 0);
+        const QString root = m_dir.filePath(QStringLiteral("restore"));
+        QDir().mkpath(root + QStringLiteral("/UDID"));
+        const Run r = tool({QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("--restore"),
+                            QStringLiteral("--target"), QStringLiteral("UDID"), QStringLiteral("--root"),
+                            root, QStringLiteral("--source"), QStringLiteral("UDID")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(recorded(),
+                 (QStringList{QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("-s"),
+                              QStringLiteral("UDID"), QStringLiteral("restore"), QStringLiteral("--system"),
+                              QStringLiteral("--skip-apps"), root, QStringLiteral("info-present")}));
+        QVERIFY(!QFile::exists(root + QStringLiteral("/UDID/Info.plist")));
+    }
+
+    void failuresAlwaysSayError_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::newRow("no device, no error word") << QByteArray("No device found.") << 255;
+        QTest::newRow("device error code")
+            << QByteArray("ErrorCode 105: Insufficient free disk space") << 105;
+    }
+
+    void failuresAlwaysSayError()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        writeStandIn(output, status);
+        const Run r = tool({QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("--backup"),
+                            QStringLiteral("--target"), QStringLiteral("UDID"), QStringLiteral("--root"),
+                            m_dir.filePath(QStringLiteral("r"))});
+        QVERIFY(r.exitCode != 0);
+        QVERIFY(r.output.contains(QString::fromUtf8(output)));
+        QVERIFY(
+            r.output.contains(QStringLiteral("Error: idevicebackup2 failed with status %1.").arg(status)));
+    }
+
+    void missingIdevicebackup2AndBadArguments()
+    {
+        QFile::remove(standIn());
+        Run r = tool({QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("--backup"),
+                      QStringLiteral("--root"), m_dir.filePath(QStringLiteral("r"))});
+        QVERIFY(r.exitCode != 0);
+        QVERIFY(r.output.contains(QStringLiteral("Error: idevicebackup2 could not be started")));
+        r = tool({QStringLiteral("--backup"), QStringLiteral("--restore")});
+        QVERIFY(r.output.startsWith(QStringLiteral("Error: ")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUsbmuxBackupTool)
+#include "TestUsbmuxBackupTool.moc"
