@@ -146,12 +146,12 @@ QDir chooseTempBackupFolder()
         memory.close();
     }
     if (root.isEmpty()) {
-        QStringList candidates;
+        // The home folder comes first, so it wins a tie with the volume it lies on.
+        QStringList candidates{QDir::homePath()};
         for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
             if (isCandidateVolume(volume))
                 candidates << volume.rootPath();
         }
-        candidates << QDir::homePath();
         root = chooseBackupRoot(candidates, QDir::homePath(), probeWritable,
                                 [](const QString& path) { return diskFreeBytes(QDir(path)); });
         if (memory.open(QIODevice::WriteOnly | QIODevice::Truncate))

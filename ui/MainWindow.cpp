@@ -1,11 +1,818 @@
 #include "MainWindow.h"
 
+#include "AboutUsForm.h"
+#include "AfcConnection.h"
+#include "AppFolders.h"
+#include "ClearLogFiles.h"
+#include "FileUtils.h"
+#include "FormatSize.h"
+#include "FrameworkLoader.h"
+#include "IOSClearAllMessagesThread.h"
+#include "IOSClearAppCacheThread.h"
+#include "IOSClearCallsThread.h"
+#include "IOSClearMMSAttaThread.h"
+#include "IOSClearSafariThread.h"
+#include "IOSClearSysThread.h"
+#include "IOSLoadAppThread.h"
+#include "IOSMobileBackupThread.h"
+#include "IOSMobileRestoreThread.h"
+#include "MessageBoxes.h"
+#include "MyListView.h"
+#include "Product.h"
+#include "ProgressForm.h"
 #include "StyleSheet.h"
+#include "WorkerStep.h"
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QStatusBar>
+#include <QTextStream>
+#include <QTimer>
+#include <QVBoxLayout>
+
+int MainWindow::connectHintDelayMs = 10000;
+
+// Marks a flow as running; device events that arrive meanwhile are replayed at its end.
+class FlowGuard
 {
+public:
+    explicit FlowGuard(MainWindow* window) : m_window(window) { ++m_window->m_busy; }
+    ~FlowGuard()
+    {
+        if (--m_window->m_busy == 0)
+            QTimer::singleShot(0, m_window, [w = m_window] { w->replayDeviceEvents(); });
+    }
+    FlowGuard(const FlowGuard&) = delete;
+    FlowGuard& operator=(const FlowGuard&) = delete;
+
+private:
+    MainWindow* m_window;
+};
+
+namespace {
+const char pgSpaceStyle[] =
+    "QProgressBar {\n        background:#ffffff;\n        border:1px solid #8C8C8C;\n        "
+    "height:15px;\n}\n\nQProgressBar::chunk{\n        background:qlineargradient(x1: 0, y1: 0, "
+    "x2: 0, y2: 1,\n                              stop: 0 #F4AE71, stop: 1 #E39048);\n}";
+
+MyListView* makeList(QWidget* parent, const QString& name)
+{
+    auto* list = new MyListView(parent);
+    list->setObjectName(name);
+    list->setFocusPolicy(Qt::NoFocus);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setAutoScroll(false);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setIconSize(QSize(64, 64));
+    list->setMovement(QListView::Static);
+    list->setSpacing(10);
+    list->setViewMode(QListView::IconMode);
+    list->setWordWrap(true);
+    return list;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text = QString())
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+QString picture(const QString& productType)
+{
+    QString file = QStringLiteral(":res/iphone-big.png");
+    if (productType.contains(QLatin1String("ipad"), Qt::CaseInsensitive))
+        file = QStringLiteral(":res/ipad-big.png");
+    else if (productType.contains(QLatin1String("ipod"), Qt::CaseInsensitive))
+        file = QStringLiteral(":res/ipod-big.png");
+    return QStringLiteral("<img src=\"%1\" width=\"96\" style=\"bolder:none;\" />").arg(file);
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), m_sysModel(new ItemModelAppIcon(this)), m_appModel(new ItemModelAppIcon(this)),
+      m_removeModel(new ItemModelAppIcon(this)), m_versionClient(new QNetworkAccessManager(this)),
+      m_linkClient(new QNetworkAccessManager(this)), m_hintTimer(new QTimer(this))
+{
+    qRegisterMetaType<IOSDevice>("IOSDevice");
     setObjectName(QStringLiteral("MainWindow"));
     resize(873, 625);
+    buildWidgets();
     setStyleSheet(applicationStyleSheet());
+    m_listSysFun->setStyleSheet(QStringLiteral("#listSysFun::item { margin-left:25px; }"));
+
+    connect(m_cbDevices, &QComboBox::currentIndexChanged, this, &MainWindow::currentDeviceChanged);
+    connect(m_ckAllApp, &QCheckBox::stateChanged, this, &MainWindow::checkAllApp);
+    connect(m_appModel, &ItemModelAppIcon::itemChecked, this, &MainWindow::itemChecked);
+    connect(m_btnClearAppCache, &QPushButton::pressed, this, &MainWindow::clearAppCache);
+    connect(m_btnScanAppCache, &QPushButton::pressed, this, &MainWindow::scanAppCache);
+    connect(m_btnClearSysCache, &QPushButton::pressed, this, &MainWindow::clearSysCache);
+    connect(m_btnScanSysCache, &QPushButton::pressed, this, &MainWindow::scanSysCache);
+    connect(m_btnRemoveData, &QPushButton::pressed, this, &MainWindow::clearRemoveData);
+    connect(m_btnScanRemvoeData, &QPushButton::pressed, this, &MainWindow::scanRemoveData);
+    connect(m_hintTimer, &QTimer::timeout, this, &MainWindow::iosConnectTips);
+
+    m_listSysFun->setModel(m_sysModel);
+    m_listApp->setModel(m_appModel);
+    m_listRemoveFun->setModel(m_removeModel);
+    addFunctionEntries();
+
+    buildMenus();
+
+    m_statusLabel = new QLabel(this);
+    m_statusLabel->setObjectName(QStringLiteral("lbStatusLink"));
+    m_statusLabel->setTextFormat(Qt::RichText);
+    m_statusLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    connect(m_statusLabel, &QLabel::linkActivated, this, [](const QString& link) { openExternal(link); });
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item{border: 0px}"));
+    statusBar()->addWidget(m_statusLabel);
+    QFile lastAdv(appDataDir().filePath(QStringLiteral("last-adv")));
+    if (lastAdv.open(QIODevice::ReadOnly))
+        m_statusLabel->setText(QString::fromUtf8(lastAdv.readAll()));
+
     setWindowTitle(tr("Vantelmoor Spacewell"));
+    resetDevicePanel();
+
+    m_hintTimer->setSingleShot(true);
+    m_hintTimer->start(connectHintDelayMs);
+
+    if (apple_framework_loaded()) {
+        m_notificationContext.receiver = this;
+        try {
+            mobiledevice_subscribe(&m_notificationContext);
+        } catch (const std::exception& e) {
+            qWarning("%s", e.what());
+            showErrorBox(QString::fromUtf8(e.what()));
+        }
+    }
+
+    listSimulatedDevices();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildWidgets()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    auto* verticalLayout_2 = new QVBoxLayout(central);
+    verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    verticalLayout_2->setSpacing(0);
+    verticalLayout_2->setContentsMargins(0, 0, 0, 0);
+
+    // Device panel: picture, selector, storage bar and text.
+    auto* wdDeviceInfo = new QWidget(central);
+    wdDeviceInfo->setObjectName(QStringLiteral("wdDeviceInfo"));
+    wdDeviceInfo->setMaximumHeight(120);
+    wdDeviceInfo->setAttribute(Qt::WA_StyledBackground, true);
+    auto* horizontalLayout_3 = new QHBoxLayout(wdDeviceInfo);
+    horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
+    m_lbDeviceIcon = makeLabel(wdDeviceInfo, QStringLiteral("lbDeviceIcon"));
+    m_lbDeviceIcon->setTextFormat(Qt::RichText);
+    horizontalLayout_3->addWidget(m_lbDeviceIcon);
+    m_wdDeviceInfoInner = new QWidget(wdDeviceInfo);
+    m_wdDeviceInfoInner->setObjectName(QStringLiteral("wdDeviceInfoInner"));
+    auto* verticalLayout = new QVBoxLayout(m_wdDeviceInfoInner);
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    m_cbDevices = new QComboBox(m_wdDeviceInfoInner);
+    m_cbDevices->setObjectName(QStringLiteral("cbDevices"));
+    m_cbDevices->setEditable(false);
+    m_cbDevices->setMinimumHeight(23);
+    m_cbDevices->setMaximumWidth(200);
+    verticalLayout->addWidget(m_cbDevices);
+    m_pgSpace = new QProgressBar(m_wdDeviceInfoInner);
+    m_pgSpace->setObjectName(QStringLiteral("pgSpace"));
+    m_pgSpace->setFixedWidth(200);
+    m_pgSpace->setValue(0);
+    m_pgSpace->setTextVisible(false);
+    m_pgSpace->setOrientation(Qt::Horizontal);
+    m_pgSpace->setStyleSheet(QLatin1String(pgSpaceStyle));
+    verticalLayout->addWidget(m_pgSpace);
+    m_lbSpaceInfo = makeLabel(m_wdDeviceInfoInner, QStringLiteral("lbSpaceInfo"));
+    m_lbSpaceInfo->setMaximumWidth(400);
+    m_lbSpaceInfo->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    verticalLayout->addWidget(m_lbSpaceInfo);
+    verticalLayout->addItem(new QSpacerItem(20, 10, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    horizontalLayout_3->addWidget(m_wdDeviceInfoInner);
+    horizontalLayout_3->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    verticalLayout_2->addWidget(wdDeviceInfo);
+
+    // A panel: header row with title, total and buttons, then its list.
+    auto panel = [&](const QString& name, const QString& layoutName, const QString& titleName,
+                     const QString& title, const QString& totalName, QLabel*& total, QCheckBox** checkAll,
+                     const QString& scanName, QPushButton*& scan, const QString& clearName,
+                     QPushButton*& clear, const QString& listName, MyListView*& list) {
+        auto* widget = new QWidget(central);
+        widget->setObjectName(name);
+        widget->setAttribute(Qt::WA_StyledBackground, true);
+        auto* column = new QVBoxLayout(widget);
+        auto* header = new QHBoxLayout();
+        header->setObjectName(layoutName);
+        header->addWidget(makeLabel(widget, titleName, title));
+        total = makeLabel(widget, totalName);
+        header->addWidget(total);
+        if (checkAll) {
+            *checkAll = new QCheckBox(widget);
+            (*checkAll)->setObjectName(QStringLiteral("ckAllApp"));
+            header->addWidget(*checkAll);
+        }
+        header->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+        scan = makeButton(widget, scanName, QStringLiteral("Scan"));
+        clear = makeButton(widget, clearName, QStringLiteral("Free Up"));
+        header->addWidget(scan);
+        header->addWidget(clear);
+        column->addLayout(header);
+        list = makeList(widget, listName);
+        column->addWidget(list);
+        verticalLayout_2->addWidget(widget);
+        return widget;
+    };
+    panel(QStringLiteral("wdSysCache"), QStringLiteral("horizontalLayout"), QStringLiteral("lbTitleSysCache"),
+          QStringLiteral("Remove System Junk"), QStringLiteral("lbTotalSysCache"), m_lbTotalSysCache, nullptr,
+          QStringLiteral("btnScanSysCache"), m_btnScanSysCache, QStringLiteral("btnClearSysCache"),
+          m_btnClearSysCache, QStringLiteral("listSysFun"), m_listSysFun);
+    m_listSysFun->setFixedHeight(100);
+    panel(QStringLiteral("wdRemoveData"), QStringLiteral("horizontalLayout_4"),
+          QStringLiteral("lbTitleRemoveData"), QStringLiteral("Delete Unwanted Data"),
+          QStringLiteral("lbTotalRemoveData"), m_lbTotalRemoveData, nullptr,
+          QStringLiteral("btnScanRemvoeData"), m_btnScanRemvoeData, QStringLiteral("btnRemoveData"),
+          m_btnRemoveData, QStringLiteral("listRemoveFun"), m_listRemoveFun);
+    m_listRemoveFun->setFixedHeight(110);
+    panel(QStringLiteral("wdAppCache"), QStringLiteral("horizontalLayout_2"),
+          QStringLiteral("lbTitleAppCache"), QStringLiteral("Remove Apps Cache & Junk"),
+          QStringLiteral("lbTotalAppCache"), m_lbTotalAppCache, &m_ckAllApp,
+          QStringLiteral("btnScanAppCache"), m_btnScanAppCache, QStringLiteral("btnClearAppCache"),
+          m_btnClearAppCache, QStringLiteral("listApp"), m_listApp);
+    m_listApp->setResizeMode(QListView::Adjust);
+    setCentralWidget(central);
+
+    menuBar()->setObjectName(QStringLiteral("menuBar"));
+    menuBar()->setGeometry(0, 0, 872, 21);
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
+    tools->addAction(QStringLiteral("Check for Update"), this, &MainWindow::miCheckUpdate);
+    tools->addAction(QStringLiteral("Clear Log Files"), this, &MainWindow::miClearLogs);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->addAction(QIcon(QStringLiteral(":res/help.png")), QStringLiteral("Help"), this,
+                    &MainWindow::miHelp);
+    help->addAction(QStringLiteral("Feedback and Support"), this, &MainWindow::miFeedback);
+    help->addAction(QStringLiteral("About"), this, &MainWindow::miAbout);
+}
+
+void MainWindow::addFunctionEntries()
+{
+    auto entry = [](const char* identifier, const char* name, const char* icon, bool fixed) {
+        return new _APPIconItemNode(nullptr, {QLatin1String(identifier), QLatin1String(name)},
+                                    QLatin1String(icon), fixed, fixed);
+    };
+    m_cacheFiles =
+        entry("com.vantelmoor.spacewell.sysfunid.clear_sys", "Cache Files", ":res/fun_clearsys.png", true);
+    m_tempFiles =
+        entry("com.vantelmoor.spacewell.sysfunid.clear_sys", "Temp Files", ":res/fun_clearsys2.png", true);
+    m_junkFiles = entry("com.vantelmoor.spacewell.sysfunid.clear_mms_invalid", "Junk Files",
+                        ":res/fun_clearsysjunk.png", true);
+    m_messages = entry("com.vantelmoor.spacewell.rdfun.sms", "Messages", ":res/fun_clearsms.png", false);
+    m_safari = entry("com.vantelmoor.spacewell.rdfun.safari", "Safari", ":res/fun_clearsafari.png", false);
+    m_callHistory =
+        entry("com.vantelmoor.spacewell.rdfun.calls", "Call History", ":res/fun_clearcalls.png", false);
+    for (_APPIconItemNode* node : {m_cacheFiles, m_tempFiles, m_junkFiles})
+        m_sysModel->appendNode(node);
+    for (_APPIconItemNode* node : {m_messages, m_safari, m_callHistory})
+        m_removeModel->appendNode(node);
+    m_sysModel->announceLayoutChange();
+    m_removeModel->announceLayoutChange();
+}
+
+void MainWindow::listSimulatedDevices()
+{
+    const QDir simulated(appDataDir().filePath(QStringLiteral("virtual_ios")));
+    for (const QString& name : simulated.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted)) {
+        IOSDevice device;
+        device.deviceName = name;
+        device.productType = name;
+        m_cbDevices->addItem(QIcon(), name, QVariant::fromValue(device));
+        m_cbDevices->setCurrentIndex(m_cbDevices->count() - 1);
+    }
+}
+
+IOSDevice MainWindow::currentDevice() const
+{
+    return m_cbDevices->currentIndex() < 0 ? IOSDevice()
+                                           : m_cbDevices->currentData(Qt::UserRole).value<IOSDevice>();
+}
+
+bool MainWindow::hasCurrentDevice() const
+{
+    return m_cbDevices->currentIndex() >= 0;
+}
+
+void MainWindow::onCheckVersionReadyRead(QNetworkReply*) {}
+
+void MainWindow::onGetAdvLinkRead(QNetworkReply*) {}
+
+void MainWindow::iosDeviceConnected(void* device)
+{
+    if (m_busy) {
+        m_pendingDeviceEvents.append({true, device});
+        return;
+    }
+    FlowGuard guard(this);
+    showInfoBox(
+        QStringLiteral("<p><b>Notes:</b> If your iPhone is protected with a passcode, please enter your "
+                       "passcode on iPhone first.</p>"));
+    IOSDevice record;
+    try {
+        record = mobiledevice_read_device(device);
+    } catch (const std::exception& e) {
+        showErrorBox(QString::fromUtf8(e.what()));
+        return;
+    }
+    m_cbDevices->addItem(QIcon(), record.deviceName, QVariant::fromValue(record));
+    m_cbDevices->setCurrentIndex(m_cbDevices->count() - 1);
+}
+
+void MainWindow::iosDeviceDisconnected(void* device)
+{
+    if (m_busy) {
+        m_pendingDeviceEvents.append({false, device});
+        return;
+    }
+    for (int i = 0; i < m_cbDevices->count(); ++i) {
+        if (m_cbDevices->itemData(i, Qt::UserRole).value<IOSDevice>().device == device) {
+            if (i == m_cbDevices->currentIndex())
+                resetDevicePanel();
+            m_cbDevices->removeItem(i);
+            return;
+        }
+    }
+}
+
+void MainWindow::replayDeviceEvents()
+{
+    while (!m_busy && !m_pendingDeviceEvents.isEmpty()) {
+        const QPair<bool, void*> event = m_pendingDeviceEvents.takeFirst();
+        if (event.first)
+            iosDeviceConnected(event.second);
+        else
+            iosDeviceDisconnected(event.second);
+    }
+}
+
+void MainWindow::iosConnectTips()
+{
+    if (m_cbDevices->count() == 0)
+        showInfoBox(QStringLiteral("Device not found. Please connect your device with USB cable."));
+}
+
+void MainWindow::checkAllApp(int state)
+{
+    if (state == Qt::Checked || state == Qt::Unchecked) {
+        for (_APPIconItemNode* node : m_appModel->entries())
+            node->checked = state == Qt::Checked;
+    }
+    m_appModel->announceLayoutChange();
+}
+
+void MainWindow::itemChecked(APPIconItemNode*)
+{
+    int checked = 0;
+    const QList<_APPIconItemNode*> entries = m_appModel->entries();
+    for (_APPIconItemNode* node : entries)
+        checked += node->checked ? 1 : 0;
+    const Qt::CheckState state = checked == entries.size() ? Qt::Checked
+                                 : checked > 0             ? Qt::PartiallyChecked
+                                                           : Qt::Unchecked;
+    m_ckAllApp->setCheckState(state);
+}
+
+void MainWindow::setTotalsEmpty()
+{
+    m_lbTotalAppCache->clear();
+    m_lbTotalSysCache->clear();
+    m_lbTotalRemoveData->clear();
+}
+
+void MainWindow::resetDevicePanel()
+{
+    m_wdDeviceInfoInner->hide();
+    for (QPushButton* b : {m_btnScanSysCache, m_btnClearSysCache, m_btnScanRemvoeData, m_btnRemoveData,
+                           m_btnScanAppCache, m_btnClearAppCache})
+        b->hide();
+    m_pgSpace->setValue(0);
+    m_lbSpaceInfo->setText(tr("Total:, Available:"));
+    m_appModel->removeAllChildren();
+    m_appModel->announceLayoutChange();
+    m_ckAllApp->setCheckState(Qt::Unchecked);
+    setTotalsEmpty();
+    for (_APPIconItemNode* node : {m_messages, m_safari, m_callHistory})
+        node->checked = false;
+    m_removeModel->announceLayoutChange();
+    m_lbDeviceIcon->setText(picture(QString()));
+}
+
+void MainWindow::showDeviceInfo(const IOSDevice& d)
+{
+    m_wdDeviceInfoInner->show();
+    for (QPushButton* b : {m_btnScanSysCache, m_btnClearSysCache, m_btnScanRemvoeData, m_btnRemoveData,
+                           m_btnScanAppCache, m_btnClearAppCache})
+        b->show();
+    qint64 total = 0;
+    qint64 available = 0;
+    try {
+        if (d.device) {
+            const QList<CFType> usage =
+                mobiledevice_copy_values(d.device, {QString()}, QStringLiteral("com.apple.disk_usage"));
+            available = usage.value(0).value(QStringLiteral("AmountDataAvailable")).toLongLong();
+            total = usage.value(0).value(QStringLiteral("TotalDataCapacity")).toLongLong();
+        } else {
+            QFile data(simulatedDataPath(d));
+            if (data.open(QIODevice::ReadOnly)) {
+                const QStringList parts =
+                    QString::fromUtf8(data.readLine()).trimmed().split(QLatin1Char(','));
+                if (parts.size() >= 2) {
+                    total = parts.at(0).toLongLong();
+                    available = parts.at(1).toLongLong();
+                }
+            }
+        }
+        m_lbSpaceInfo->setText(tr("Total: %1, Available: %2").arg(formatSize(total), formatSize(available)));
+        m_pgSpace->setValue(total == 0 ? 0 : int(double(total - available) / double(total) * 100));
+        m_lbDeviceIcon->setText(picture(d.productType));
+        for (_APPIconItemNode* node :
+             {m_cacheFiles, m_tempFiles, m_junkFiles, m_messages, m_safari, m_callHistory})
+            node->size = -1;
+        for (_APPIconItemNode* node : {m_messages, m_safari, m_callHistory})
+            node->checked = false;
+        m_sysModel->announceLayoutChange();
+        m_removeModel->announceLayoutChange();
+        setTotalsEmpty();
+    } catch (const std::exception& e) {
+        m_pgSpace->setValue(0);
+        m_lbSpaceInfo->setText(tr("Total:, Available:"));
+        showErrorBox(QString::fromUtf8(e.what()));
+    }
+}
+
+QString MainWindow::simulatedDataPath(const IOSDevice& device) const
+{
+    return appDataDir().filePath(QStringLiteral("virtual_ios/") + device.deviceName +
+                                 QStringLiteral("/data.txt"));
+}
+
+bool MainWindow::runStep(ProgressForm& form, QThread& worker)
+{
+    return runWorkerStep(form, worker);
+}
+
+bool MainWindow::probeAppContainer(const IOSDevice& device, const QString& identifier)
+{
+    try {
+        AfcConnection probe(device.device);
+        probe.open(identifier);
+        probe.close();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+QList<AppInfo> MainWindow::appsOfModel(bool checkedOnly) const
+{
+    QList<AppInfo> apps;
+    for (_APPIconItemNode* node : m_appModel->entries()) {
+        if (!checkedOnly || node->checked)
+            apps << node->appInfo();
+    }
+    return apps;
+}
+
+void MainWindow::currentDeviceChanged(int index)
+{
+    if (index < 0) {
+        resetDevicePanel();
+        return;
+    }
+    FlowGuard guard(this);
+    const IOSDevice device = m_cbDevices->itemData(index, Qt::UserRole).value<IOSDevice>();
+    showDeviceInfo(device);
+    m_ckAllApp->setCheckState(Qt::Checked);
+    if (!device.device) {
+        showSimulatedDeviceData(device);
+        return;
+    }
+    ProgressForm form(QString(), this);
+    form.setCancelEnabled(false);
+    IOSLoadAppThread loader(device, &form, this);
+    if (!runStep(form, loader))
+        return;
+    m_appModel->removeAllChildren();
+    for (const AppInfo& app : loader.apps) {
+        const QString icon = appCacheDir(device, app.identifier).filePath(QStringLiteral("iTunesArtwork"));
+        m_appModel->appendNode(new _APPIconItemNode(nullptr, app, icon, true, false));
+    }
+    m_appModel->announceLayoutChange();
+    if (!loader.apps.isEmpty() && !probeAppContainer(device, loader.apps.first().identifier))
+        m_btnScanAppCache->hide();
+}
+
+void MainWindow::showSimulatedDeviceData(const IOSDevice& device)
+{
+    QFile data(simulatedDataPath(device));
+    if (!data.open(QIODevice::ReadOnly))
+        return;
+    QTextStream in(&data);
+    in.readLine();
+    const QString line2 = in.readLine();
+    if (!line2.isNull())
+        m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(line2.trimmed().toLongLong())));
+    const QStringList sizes = in.readLine().split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (sizes.size() > 2) {
+        m_messages->size = sizes.at(0).trimmed().toLongLong();
+        m_safari->size = sizes.at(1).trimmed().toLongLong();
+        m_callHistory->size = sizes.at(2).trimmed().toLongLong();
+        m_removeModel->announceLayoutChange();
+        m_lbTotalRemoveData->setText(
+            QStringLiteral("(%1)").arg(formatSize(m_messages->size + m_safari->size + m_callHistory->size)));
+    }
+    m_appModel->removeAllChildren();
+    qint64 total = 0;
+    const QDir folder = QFileInfo(data.fileName()).dir();
+    while (!in.atEnd()) {
+        const QStringList parts = in.readLine().split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (parts.size() <= 2)
+            continue;
+        // The icon names a file of the device's own folder, nothing elsewhere.
+        const QString iconName = QFileInfo(parts.at(1).trimmed()).fileName();
+        auto* node =
+            new _APPIconItemNode(nullptr, {parts.at(0), parts.at(0)}, folder.filePath(iconName), true, false);
+        node->size = parts.at(2).trimmed().toLongLong();
+        total += node->size;
+        m_appModel->appendNode(node);
+    }
+    m_appModel->announceLayoutChange();
+    m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(total)));
+}
+
+bool MainWindow::checkBackupSettings(bool checkCloud, bool checkEncrypt)
+{
+    const IOSDevice device = currentDevice();
+    QList<CFType> values;
+    try {
+        values =
+            mobiledevice_copy_values(device.device, {QString()}, QStringLiteral("com.apple.mobile.backup"));
+    } catch (const std::exception& e) {
+        // No backup without knowing the settings.
+        showErrorBox(QString::fromUtf8(e.what()));
+        return false;
+    }
+    if (values.isEmpty() || values.at(0).isNull())
+        return true;
+    const QString frame = QStringLiteral("%1<br/><br/><img src=\"%2\"/>");
+    if (checkCloud && values.at(0).value(QStringLiteral("CloudBackupEnabled")).toBool(false)) {
+        showWarningBox(
+            frame.arg(QStringLiteral("Failed to transfer data to device. Please turn off iCloud backup on "
+                                     "your iPhone to try again."),
+                      QStringLiteral(":res/close_icloudbk.jpg")));
+        return false;
+    }
+    if (checkEncrypt && values.at(0).value(QStringLiteral("WillEncrypt")).toBool(false)) {
+        showWarningBox(
+            frame.arg(QStringLiteral("Failed to transfer data to device. Your iTunes backup is encrypted. "
+                                     "Please run iTunes on computer and then uncheck \"Encrypt iPhone "
+                                     "backup\" option to try again."),
+                      QStringLiteral(":res/close_itunesbkenc.jpg")));
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::scanSysCache()
+{
+    if (!hasCurrentDevice() || !checkBackupSettings(true, true))
+        return;
+    FlowGuard guard(this);
+    const IOSDevice device = currentDevice();
+    ProgressForm backupForm(QString(), this);
+    IOSMobileBackupThread backup(device, &backupForm, this);
+    if (!runStep(backupForm, backup))
+        return;
+    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
+    ProgressForm sysForm(QString(), this);
+    IOSClearSysThread sys(folder, &sysForm, this);
+    sys.scanOnly = true;
+    if (!runStep(sysForm, sys))
+        return;
+    ProgressForm junkForm(QString(), this);
+    IOSClearMMSAttaThread junk(folder, &junkForm, this);
+    junk.scanOnly = true;
+    if (!runStep(junkForm, junk))
+        return;
+    m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(sys.foundBytes + junk.foundBytes)));
+}
+
+void MainWindow::clearSysCache()
+{
+    if (!hasCurrentDevice() || !checkBackupSettings(true, true))
+        return;
+    FlowGuard guard(this);
+    const IOSDevice device = currentDevice();
+    ProgressForm backupForm(QString(), this);
+    IOSMobileBackupThread backup(device, &backupForm, this);
+    if (!runStep(backupForm, backup))
+        return;
+    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
+    qint64 found = 0;
+    qint64 cleared = 0;
+    if (m_cacheFiles->checked || m_tempFiles->checked) {
+        ProgressForm form(QString(), this);
+        IOSClearSysThread sys(folder, &form, this);
+        if (!runStep(form, sys))
+            return;
+        found += sys.foundBytes;
+        cleared += sys.clearedBytes;
+    }
+    if (m_junkFiles->checked) {
+        ProgressForm form(QString(), this);
+        IOSClearMMSAttaThread junk(folder, &form, this);
+        if (!runStep(form, junk))
+            return;
+        found += junk.foundBytes;
+        cleared += junk.clearedBytes;
+    }
+    if (cleared > 0) {
+        ProgressForm form(QString(), this);
+        IOSMobileRestoreThread restore(device, backup.backupFolder(), &form, this);
+        if (!runStep(form, restore))
+            return;
+    }
+    showInfoBox(tr("IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)));
+}
+
+void MainWindow::scanRemoveData()
+{
+    if (!hasCurrentDevice() || !checkBackupSettings(true, true))
+        return;
+    FlowGuard guard(this);
+    const IOSDevice device = currentDevice();
+    ProgressForm backupForm(QString(), this);
+    IOSMobileBackupThread backup(device, &backupForm, this);
+    if (!runStep(backupForm, backup))
+        return;
+    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
+    ProgressForm messagesForm(QString(), this);
+    IOSClearAllMessagesThread messages(folder, &messagesForm, this);
+    messages.scanOnly = true;
+    if (!runStep(messagesForm, messages))
+        return;
+    ProgressForm safariForm(QString(), this);
+    IOSClearSafariThread safari(folder, &safariForm, this);
+    safari.scanOnly = true;
+    if (!runStep(safariForm, safari))
+        return;
+    ProgressForm callsForm(QString(), this);
+    IOSClearCallsThread calls(folder, &callsForm, this);
+    calls.scanOnly = true;
+    if (!runStep(callsForm, calls))
+        return;
+    m_messages->size = messages.foundBytes;
+    m_safari->size = safari.foundBytes;
+    m_callHistory->size = calls.foundBytes;
+    m_removeModel->announceLayoutChange();
+    m_lbTotalRemoveData->setText(
+        QStringLiteral("(%1)").arg(formatSize(messages.foundBytes + safari.foundBytes + calls.foundBytes)));
+}
+
+void MainWindow::clearRemoveData()
+{
+    if (!hasCurrentDevice())
+        return;
+    if (m_messages->checked && !askYesNo(tr("IDS_CONFIRM_CLEAR_ALL_MESSAGES").arg(Product::vendorBaseUrl())))
+        return;
+    if (!checkBackupSettings(true, true))
+        return;
+    FlowGuard guard(this);
+    const IOSDevice device = currentDevice();
+    ProgressForm backupForm(QString(), this);
+    IOSMobileBackupThread backup(device, &backupForm, this);
+    if (!runStep(backupForm, backup))
+        return;
+    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
+    qint64 found = 0;
+    qint64 cleared = 0;
+    auto clean = [&](BackupCleaner& cleaner, ProgressForm& form) {
+        if (!runStep(form, cleaner))
+            return false;
+        found += cleaner.foundBytes;
+        cleared += cleaner.clearedBytes;
+        return true;
+    };
+    if (m_messages->checked) {
+        ProgressForm form(QString(), this);
+        IOSClearAllMessagesThread cleaner(folder, &form, this);
+        if (!clean(cleaner, form))
+            return;
+    }
+    if (m_safari->checked) {
+        ProgressForm form(QString(), this);
+        IOSClearSafariThread cleaner(folder, &form, this);
+        if (!clean(cleaner, form))
+            return;
+    }
+    if (m_callHistory->checked) {
+        ProgressForm form(QString(), this);
+        IOSClearCallsThread cleaner(folder, &form, this);
+        if (!clean(cleaner, form))
+            return;
+    }
+    if (cleared > 0) {
+        ProgressForm form(QString(), this);
+        IOSMobileRestoreThread restore(device, backup.backupFolder(), &form, this);
+        if (!runStep(form, restore))
+            return;
+    }
+    showInfoBox(tr("IDS_FOUND_%1_DATA_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)));
+}
+
+void MainWindow::scanAppCache()
+{
+    if (!hasCurrentDevice())
+        return;
+    FlowGuard guard(this);
+    const IOSDevice device = currentDevice();
+    ProgressForm form(QString(), this);
+    IOSClearAppCacheThread worker(device, appsOfModel(false), &form, this);
+    worker.scanOnly = true;
+    if (!runStep(form, worker))
+        return;
+    for (_APPIconItemNode* node : m_appModel->entries())
+        node->size = worker.sizes.value(node->identifier, 0);
+    m_appModel->announceLayoutChange();
+    m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(worker.totalSize())));
+}
+
+void MainWindow::clearAppCache()
+{
+    if (!hasCurrentDevice())
+        return;
+    FlowGuard guard(this);
+    const IOSDevice device = currentDevice();
+    const QList<AppInfo> apps = appsOfModel(true);
+    if (!apps.isEmpty() && !probeAppContainer(device, apps.first().identifier)) {
+        // The device keeps its containers closed: a backup and restore still frees the caches.
+        ProgressForm backupForm(QString(), this);
+        IOSMobileBackupThread backup(device, &backupForm, this);
+        if (!runStep(backupForm, backup))
+            return;
+        ProgressForm restoreForm(QString(), this);
+        IOSMobileRestoreThread restore(device, backup.backupFolder(), &restoreForm, this);
+        if (!runStep(restoreForm, restore))
+            return;
+        showInfoBox(QStringLiteral("Successfully removed App Cache & Junk."));
+        return;
+    }
+    ProgressForm form(QString(), this);
+    IOSClearAppCacheThread worker(device, apps, &form, this);
+    if (!runStep(form, worker))
+        return;
+    showDeviceInfo(device);
+    scanAppCache();
+}
+
+void MainWindow::miCheckUpdate() {}
+
+void MainWindow::miHelp() {}
+
+void MainWindow::miFeedback() {}
+
+void MainWindow::miAbout()
+{
+    AboutUsForm about(this);
+    about.exec();
+}
+
+void MainWindow::miClearLogs()
+{
+    clearLogFiles();
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "SimDeviceFolder.h"
+
+#include <QStringList>
+
+// Fills a simulated device folder with what a phone holds: system caches and temp files, messages
+// with referenced and orphaned attachments, Safari history and thumbnails, both call history
+// databases, camera roll pictures, and apps with icons and caches in their containers.
+struct SimPhoneContent
+{
+    int cacheFiles = 40;
+    int attachments = 30;         // referenced by messages
+    int orphanedAttachments = 12; // no message refers to them
+    int photos = 60;
+    int appCount = 12;
+    int scale = 1; // multiplies file sizes
+};
+
+void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& content = SimPhoneContent());
+
+// What buildSimPhone put where, for checks after a Free Up.
+namespace SimPhonePaths {
+QString file(const SimDeviceFolder& phone, const QString& domain, const QString& path);
+QStringList appIdentifiers(int count);
+} // namespace SimPhonePaths

@@ -1,0 +1,464 @@
+#include "AppFolders.h"
+#include "BackupFixture.h"
+#include "BoxAnswerer.h"
+#include "FixtureDatabases.h"
+#include "FormatSize.h"
+#include "FrameworkLoader.h"
+#include "MainWindow.h"
+#include "ProgressForm.h"
+#include "SimPhoneBuilder.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTranslator>
+
+namespace {
+// Presses Cancel on the first progress dialog that shows a status with `status` in it.
+class Canceller : public QObject
+{
+public:
+    explicit Canceller(const QString& status) : m_status(status)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto* form = qobject_cast<ProgressForm*>(QApplication::activeModalWidget());
+            if (!form || done)
+                return;
+            if (form->findChild<QLabel*>(QStringLiteral("lbStatus"))->text().contains(m_status)) {
+                done = true;
+                QTest::mousePress(form->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+            }
+        });
+        m_timer.start(10);
+    }
+    bool done = false;
+
+private:
+    QString m_status;
+    QTimer m_timer;
+};
+
+QMap<QString, QByteArray> deviceFiles(const SimDeviceFolder& phone)
+{
+    return BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
+}
+
+qint64 sizeOf(const QMap<QString, QByteArray>& files, const std::function<bool(const QString&)>& select)
+{
+    qint64 total = 0;
+    for (auto it = files.begin(); it != files.end(); ++it)
+        total += select(it.key()) ? it.value().size() : 0;
+    return total;
+}
+
+bool isSystemCache(const QString& path)
+{
+    return path.startsWith(QLatin1String("HomeDomain/Library/Caches/")) ||
+           path.startsWith(QLatin1String("RootDomain/Library/Caches/"));
+}
+
+bool isOrphan(const QString& path)
+{
+    return path.contains(QLatin1String("/GUID-OLD-")) ||
+           path.startsWith(QLatin1String("MediaDomain/Library/SMS/Parts/"));
+}
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_simRoot;
+    QTemporaryDir m_backupRoot;
+    QTranslator m_translator;
+    std::unique_ptr<MainWindow> m_window;
+    int m_phones = 0;
+
+    template <typename T> T* child(const char* name) { return m_window->findChild<T*>(QLatin1String(name)); }
+    QComboBox* devices() { return child<QComboBox>("cbDevices"); }
+    void press(const char* button) { QTest::mousePress(child<QPushButton>(button), Qt::LeftButton); }
+
+    // A phone with the usual content; waits until the window lists it.
+    std::unique_ptr<SimDeviceFolder> connectPhone(const std::function<void(SimDeviceFolder&)>& tune = {})
+    {
+        const QString name = QStringLiteral("phone%1").arg(++m_phones);
+        // Built aside and moved in, as a phone arrives whole.
+        QTemporaryDir staging;
+        staging.setAutoRemove(false);
+        auto phone = std::make_unique<SimDeviceFolder>(staging.path(), name);
+        SimPhoneContent content;
+        content.cacheFiles = 10;
+        content.attachments = 6;
+        content.orphanedAttachments = 4;
+        content.photos = 5;
+        content.appCount = 4;
+        buildSimPhone(*phone, content);
+        if (tune)
+            tune(*phone);
+        const int before = devices()->count();
+        QDir().rename(phone->path(), m_simRoot.filePath(name));
+        phone = std::make_unique<SimDeviceFolder>(m_simRoot.path(), name, phone->udid());
+        if (tune)
+            tune(*phone);
+        BoxAnswerer ok;
+        if (!QTest::qWaitFor(
+                [&] { return devices()->count() > before && !QApplication::activeModalWidget(); }, 10000))
+            return nullptr;
+        QTest::qWait(50);
+        return phone;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
+        QCoreApplication::installTranslator(&m_translator);
+        qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_TEST_FRAMEWORKS "/sim");
+        qputenv("SPACEWELL_SIM_ROOT", m_simRoot.path().toUtf8());
+        QString error;
+        QVERIFY(load_apple_framework(error));
+        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
+        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        memory.write(m_backupRoot.path().toUtf8());
+        memory.close();
+        QDir(appDataDir().filePath(QStringLiteral("virtual_ios"))).removeRecursively();
+        MainWindow::connectHintDelayMs = 100;
+        BoxAnswerer ok;
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        // No device yet: the hint shows once.
+        QTRY_COMPARE(ok.texts.size(), 1);
+        QCOMPARE(ok.texts.at(0),
+                 QStringLiteral("Device not found. Please connect your device with USB cable."));
+        QTest::qWait(300);
+        QCOMPARE(ok.texts.size(), 1);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Vantelmoor Spacewell"));
+    }
+
+    void cleanup()
+    {
+        // Each test starts with no phone attached.
+        for (const QString& name : QDir(m_simRoot.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            QDir(m_simRoot.filePath(name)).removeRecursively();
+        QTRY_COMPARE_WITH_TIMEOUT(devices()->count(), 0, 5000);
+    }
+
+    void arrivalShowsTheDeviceAndRemovalResets()
+    {
+        auto phone = connectPhone([](SimDeviceFolder& p) {
+            p.setValues(QStringLiteral("com.apple.disk_usage"),
+                        {{QStringLiteral("TotalDataCapacity"), qint64(16000000000)},
+                         {QStringLiteral("AmountDataAvailable"), qint64(4000000000)}});
+        });
+        QVERIFY(phone);
+        QCOMPARE(devices()->currentText(), QStringLiteral("phone%1").arg(m_phones));
+        QCOMPARE(child<QProgressBar>("pgSpace")->value(), 75);
+        QCOMPARE(child<QLabel>("lbSpaceInfo")->text(), QStringLiteral("Total: 14.9 GB, Available: 3.7 GB"));
+        QVERIFY(child<QLabel>("lbDeviceIcon")->text().contains(QStringLiteral(":res/iphone-big.png")));
+        QVERIFY(child<QPushButton>("btnScanSysCache")->isVisible());
+        QCOMPARE(child<QCheckBox>("ckAllApp")->checkState(), Qt::Checked);
+        QCOMPARE(m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model()->rowCount(), 4);
+
+        auto second = connectPhone();
+        QCOMPARE(devices()->count(), 2);
+        phone->remove(); // not the current one: the panel stays
+        QTRY_COMPARE(devices()->count(), 1);
+        QVERIFY(child<QPushButton>("btnScanSysCache")->isVisible());
+        second->remove();
+        QTRY_COMPARE(devices()->count(), 0);
+        QVERIFY(!child<QPushButton>("btnScanSysCache")->isVisible());
+        QCOMPARE(child<QLabel>("lbSpaceInfo")->text(), QStringLiteral("Total:, Available:"));
+    }
+
+    void picturesAndEmptyStorage_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("picture");
+        QTest::newRow("iPad") << "iPad2,5"
+                              << ":res/ipad-big.png";
+        QTest::newRow("iPod") << "iPod5,1"
+                              << ":res/ipod-big.png";
+        QTest::newRow("iPhone") << "iPhone8,1"
+                                << ":res/iphone-big.png";
+        QTest::newRow("empty") << ""
+                               << ":res/iphone-big.png";
+    }
+
+    void picturesAndEmptyStorage()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, picture);
+        IOSDevice d;
+        d.deviceName = QStringLiteral("no-such-simulated-device");
+        d.productType = type;
+        m_window->showDeviceInfo(d); // no storage figures: 0 of 0
+        QVERIFY(child<QLabel>("lbDeviceIcon")->text().contains(picture));
+        QCOMPARE(child<QProgressBar>("pgSpace")->value(), 0);
+        m_window->resetDevicePanel();
+    }
+
+    void systemJunkScanAndFreeUp()
+    {
+        auto phone = connectPhone();
+        QVERIFY(phone);
+        const auto before = deviceFiles(*phone);
+        const qint64 junk = sizeOf(before, isSystemCache) + sizeOf(before, isOrphan);
+        BoxAnswerer ok;
+        press("btnScanSysCache");
+        QCOMPARE(child<QLabel>("lbTotalSysCache")->text(), QStringLiteral("(%1)").arg(formatSize(junk)));
+        QVERIFY(ok.texts.isEmpty());
+        QCOMPARE(deviceFiles(*phone), before);
+
+        press("btnClearSysCache");
+        QCOMPARE(
+            ok.texts,
+            QStringList{
+                QStringLiteral("Successfully deleted %1 system cache (Total: %1).").arg(formatSize(junk))});
+        auto expected = before;
+        for (const QString& path : before.keys()) {
+            if (isSystemCache(path) || isOrphan(path))
+                expected.remove(path);
+        }
+        QCOMPARE(deviceFiles(*phone), expected);
+
+        // Nothing left: no restore runs (a restore would fail on this switch).
+        phone->setSwitch(QStringLiteral("FindMyIPhone"), true);
+        ok.texts.clear();
+        press("btnClearSysCache");
+        QCOMPARE(ok.texts,
+                 QStringList{QStringLiteral("Successfully deleted 0.0 KB system cache (Total: 0.0 KB).")});
+    }
+
+    void unwantedDataConfirmationAndTicks()
+    {
+        auto phone = connectPhone();
+        QVERIFY(phone);
+        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        const auto before = deviceFiles(*phone);
+        {
+            BoxAnswerer no({QMessageBox::No});
+            model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole); // Messages
+            press("btnRemoveData");
+            QCOMPARE(no.texts.size(), 1);
+            QVERIFY(no.texts.at(0).startsWith(QStringLiteral("Confirm to delete all messages")));
+        }
+        QVERIFY(!QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()))
+                     .exists());
+        QCOMPARE(deviceFiles(*phone), before);
+
+        model->setData(model->index(2, 0), Qt::Checked, Qt::CheckStateRole); // Call History
+        {
+            BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
+            press("btnRemoveData");
+            QCOMPARE(yes.texts.size(), 2);
+            QVERIFY(yes.texts.at(1).startsWith(QStringLiteral("Successfully deleted ")));
+        }
+        const QString sms =
+            SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
+        QCOMPARE(FixtureDatabases::countRows(
+                     SimPhonePaths::file(*phone, QStringLiteral("WirelessDomain"),
+                                         QStringLiteral("Library/CallHistory/call_history.db")),
+                     QStringLiteral("call")),
+                 0);
+        const QString history =
+            SimPhonePaths::file(*phone, QStringLiteral("AppDomain-com.apple.mobilesafari"),
+                                QStringLiteral("Library/Safari/History.db"));
+        QCOMPARE(FixtureDatabases::countRows(history, QStringLiteral("history_visits")), 400);
+        const auto after = deviceFiles(*phone);
+        QVERIFY(!after.keys().join(QLatin1Char('\n')).contains(QStringLiteral("Library/SMS/Attachments/")));
+        QCOMPARE(after.value(QStringLiteral("CameraRollDomain/Media/DCIM/100APPLE/IMG_1000.JPG")),
+                 before.value(QStringLiteral("CameraRollDomain/Media/DCIM/100APPLE/IMG_1000.JPG")));
+
+        // Nothing ticked: zero totals and no restore.
+        phone->setSwitch(QStringLiteral("FindMyIPhone"), true);
+        model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+        model->setData(model->index(2, 0), Qt::Unchecked, Qt::CheckStateRole);
+        BoxAnswerer ok;
+        press("btnRemoveData");
+        QCOMPARE(ok.texts, QStringList{QStringLiteral("Successfully deleted 0.0 KB data.(Total:0.0 KB).")});
+    }
+
+    void unwantedDataScanSizesEntries()
+    {
+        auto phone = connectPhone();
+        QVERIFY(phone);
+        BoxAnswerer ok;
+        press("btnScanRemvoeData");
+        QVERIFY(ok.texts.isEmpty());
+        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        for (int row = 0; row < 3; ++row)
+            QVERIFY(model->index(row, 0).data().toString().contains(QStringLiteral("\n(")));
+        QVERIFY(child<QLabel>("lbTotalRemoveData")->text().startsWith(QLatin1Char('(')));
+    }
+
+    void backupSettingsWarnings_data()
+    {
+        QTest::addColumn<bool>("cloud");
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<QString>("picture");
+        QTest::newRow("iCloud") << true << false << ":res/close_icloudbk.jpg";
+        QTest::newRow("encrypted") << false << true << ":res/close_itunesbkenc.jpg";
+        QTest::newRow("both: iCloud only") << true << true << ":res/close_icloudbk.jpg";
+    }
+
+    void backupSettingsWarnings()
+    {
+        QFETCH(bool, cloud);
+        QFETCH(bool, encrypt);
+        QFETCH(QString, picture);
+        auto phone = connectPhone([&](SimDeviceFolder& p) {
+            p.setValues(
+                QStringLiteral("com.apple.mobile.backup"),
+                {{QStringLiteral("CloudBackupEnabled"), cloud}, {QStringLiteral("WillEncrypt"), encrypt}});
+        });
+        QVERIFY(phone);
+        for (const char* button : {"btnScanSysCache", "btnClearSysCache", "btnScanRemvoeData"}) {
+            BoxAnswerer ok;
+            press(button);
+            QCOMPARE(ok.texts.size(), 1);
+            QVERIFY(ok.texts.at(0).contains(picture));
+            QCOMPARE(ok.icons.at(0), QMessageBox::Warning);
+        }
+        QVERIFY(!QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()))
+                     .exists());
+    }
+
+    void appsScanFreeUpAndCheckAll()
+    {
+        auto phone = connectPhone();
+        QVERIFY(phone);
+        auto* list = m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"));
+        auto* model = list->model();
+        auto* all = child<QCheckBox>("ckAllApp");
+        BoxAnswerer ok;
+        press("btnScanAppCache");
+        QVERIFY(ok.texts.isEmpty());
+        QVERIFY(child<QLabel>("lbTotalAppCache")->text().startsWith(QLatin1Char('(')));
+        QVERIFY(model->index(0, 0).data().toString().contains(QStringLiteral("\n(")));
+
+        // Untick all but the first two apps.
+        model->setData(model->index(2, 0), Qt::Unchecked, Qt::CheckStateRole);
+        QCOMPARE(all->checkState(), Qt::PartiallyChecked);
+        model->setData(model->index(3, 0), Qt::Unchecked, Qt::CheckStateRole);
+        press("btnClearAppCache");
+        QCOMPARE(ok.texts.size(), 1);
+        QVERIFY(ok.texts.at(0).startsWith(QStringLiteral("Successfully deleted ")));
+        const QStringList ids = SimPhonePaths::appIdentifiers(4);
+        auto cacheFiles = [&](const QString& id) {
+            QDirIterator it(
+                phone->dir().filePath(QStringLiteral("containers/") + id + QStringLiteral("/Library")),
+                QDir::Files, QDirIterator::Subdirectories);
+            int n = 0;
+            while (it.hasNext()) {
+                it.next();
+                ++n;
+            }
+            return n;
+        };
+        QCOMPARE(cacheFiles(ids.at(0)), 0);
+        QCOMPARE(cacheFiles(ids.at(1)), 0);
+        QVERIFY(cacheFiles(ids.at(2)) > 0);
+        QVERIFY(QFile::exists(phone->dir().filePath(QStringLiteral("containers/") + ids.at(0) +
+                                                    QStringLiteral("/Documents/userdata.sqlite"))));
+        // The rescan shows the emptied apps at zero.
+        QVERIFY(model->index(0, 0).data().toString().endsWith(QStringLiteral("(0.0 KB)")));
+
+        all->setCheckState(Qt::Checked);
+        for (int row = 0; row < model->rowCount(); ++row)
+            QCOMPARE(model->index(row, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        all->setCheckState(Qt::Unchecked);
+        QCOMPARE(model->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        QCOMPARE(all->checkState(), Qt::PartiallyChecked);
+    }
+
+    void refusedContainersFallBackToBackupAndRestore()
+    {
+        auto phone = connectPhone([](SimDeviceFolder& p) {
+            p.setSwitch(QStringLiteral("RefusedContainers"), SimPhonePaths::appIdentifiers(4));
+        });
+        QVERIFY(phone);
+        QVERIFY(!child<QPushButton>("btnScanAppCache")->isVisible());
+        BoxAnswerer ok;
+        press("btnClearAppCache");
+        QCOMPARE(ok.texts, QStringList{QStringLiteral("Successfully removed App Cache & Junk.")});
+    }
+
+    void cancelDuringBackupEndsTheFlow()
+    {
+        auto phone =
+            connectPhone([](SimDeviceFolder& p) { p.setSwitch(QStringLiteral("BackupSeconds"), 3); });
+        QVERIFY(phone);
+        const auto before = deviceFiles(*phone);
+        BoxAnswerer ok;
+        Canceller cancel(QStringLiteral("Loading data from Device..."));
+        press("btnClearSysCache");
+        QVERIFY(cancel.done);
+        QVERIFY(ok.texts.isEmpty());
+        QCOMPARE(deviceFiles(*phone), before);
+    }
+
+    void failingCleanerLeavesEverything()
+    {
+        auto phone = connectPhone();
+        QVERIFY(phone);
+        SimDeviceFolder::writeFile(SimPhonePaths::file(*phone,
+                                                       QStringLiteral("AppDomain-com.apple.mobilesafari"),
+                                                       QStringLiteral("Library/Safari/History.db")),
+                                   QByteArray(8192, 'x'));
+        const auto before = deviceFiles(*phone);
+        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole); // Safari
+        BoxAnswerer ok;
+        press("btnRemoveData");
+        QCOMPARE(ok.texts.size(), 1);
+        QVERIFY(ok.texts.at(0).startsWith(QStringLiteral("An Error Occurred.")));
+        QVERIFY(ok.texts.at(0).contains(QStringLiteral("file is not a database")));
+        QCOMPARE(deviceFiles(*phone), before);
+        QCOMPARE(child<QLabel>("lbTotalRemoveData")->text(), QString());
+    }
+
+    void simulatedDevicesFromDataFiles()
+    {
+        const QString folder = appDataDir().filePath(QStringLiteral("virtual_ios/iPad2,5"));
+        QDir().mkpath(folder);
+        SimDeviceFolder::writeFile(
+            folder + QStringLiteral("/data.txt"),
+            "32000000000,8000000000\n1048576\n1024,2048,3072\ncom.a,icon.png,2048\nbad line\n"
+            "com.b,icon.png,1024,extra\n");
+        BoxAnswerer ok;
+        MainWindow window;
+        QVERIFY(ok.texts.isEmpty());
+        QCOMPARE(window.findChild<QComboBox*>(QStringLiteral("cbDevices"))->currentText(),
+                 QStringLiteral("iPad2,5"));
+        QCOMPARE(window.findChild<QProgressBar*>(QStringLiteral("pgSpace"))->value(), 75);
+        QVERIFY(window.findChild<QLabel*>(QStringLiteral("lbDeviceIcon"))
+                    ->text()
+                    .contains(QStringLiteral("ipad")));
+        QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lbTotalSysCache"))->text(),
+                 QStringLiteral("(1.0 MB)"));
+        QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lbTotalRemoveData"))->text(),
+                 QStringLiteral("(6.0 KB)"));
+        QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lbTotalAppCache"))->text(),
+                 QStringLiteral("(3.0 KB)"));
+        QCOMPARE(window.findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model()->rowCount(), 2);
+        QTest::qWait(300); // a simulated device is listed: no hint
+        QVERIFY(ok.texts.isEmpty());
+        QDir(appDataDir().filePath(QStringLiteral("virtual_ios"))).removeRecursively();
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"
