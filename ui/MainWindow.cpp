@@ -21,10 +21,12 @@
 #include "Product.h"
 #include "ProgressForm.h"
 #include "StyleSheet.h"
+#include "VendorService.h"
 #include "WorkerStep.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -165,6 +167,24 @@ MainWindow::MainWindow(QWidget* parent)
     }
 
     listSimulatedDevices();
+    startDailyCheck();
+}
+
+void MainWindow::startDailyCheck()
+{
+    QFile timeFile(appDataDir().filePath(QStringLiteral("last-check-version-time")));
+    const QByteArray stored = timeFile.open(QIODevice::ReadOnly) ? timeFile.readAll() : QByteArray();
+    if (!VendorService::dailyCheckDue(stored, QDateTime::currentSecsSinceEpoch()))
+        return;
+    auto get = [](QNetworkAccessManager* client, const QString& path) {
+        QNetworkRequest request(QUrl(Product::vendorUrl(path)));
+        request.setTransferTimeout(30000);
+        client->get(request);
+    };
+    connect(m_versionClient, &QNetworkAccessManager::finished, this, &MainWindow::onCheckVersionReadyRead);
+    get(m_versionClient, VendorService::versionCheckPath());
+    connect(m_linkClient, &QNetworkAccessManager::finished, this, &MainWindow::onGetAdvLinkRead);
+    get(m_linkClient, VendorService::statusLinkPath());
 }
 
 MainWindow::~MainWindow() = default;
@@ -328,9 +348,41 @@ bool MainWindow::hasCurrentDevice() const
     return m_cbDevices->currentIndex() >= 0;
 }
 
-void MainWindow::onCheckVersionReadyRead(QNetworkReply*) {}
+void MainWindow::onCheckVersionReadyRead(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    // No answer at all (no server, no network) leaves the check due for the next start.
+    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        return;
+    QFile timeFile(appDataDir().filePath(QStringLiteral("last-check-version-time")));
+    if (timeFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        timeFile.write(QByteArray::number(QDateTime::currentSecsSinceEpoch()));
+    timeFile.close();
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        return;
+    const QString address = VendorService::downloadAddress(reply->readAll());
+    if (address.isEmpty())
+        return;
+    if (askYesNo(QStringLiteral("A new version of %1 is available. Would you like to download it now?")
+                     .arg(Product::title()))) {
+        openExternal(address);
+        close();
+    }
+}
 
-void MainWindow::onGetAdvLinkRead(QNetworkReply*) {}
+void MainWindow::onGetAdvLinkRead(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        return;
+    const QString link = VendorService::recolouredLink(reply->readAll());
+    if (link.isEmpty())
+        return;
+    m_statusLabel->setText(link);
+    QFile cache(appDataDir().filePath(QStringLiteral("last-adv")));
+    if (cache.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        cache.write(link.toUtf8());
+}
 
 void MainWindow::iosDeviceConnected(void* device)
 {
@@ -800,11 +852,20 @@ void MainWindow::clearAppCache()
     scanAppCache();
 }
 
-void MainWindow::miCheckUpdate() {}
+void MainWindow::miCheckUpdate()
+{
+    openExternal(VendorService::updatePageUrl());
+}
 
-void MainWindow::miHelp() {}
+void MainWindow::miHelp()
+{
+    openExternal(Product::vendorUrl(QStringLiteral("/spacewell/help.html")));
+}
 
-void MainWindow::miFeedback() {}
+void MainWindow::miFeedback()
+{
+    openExternal(Product::vendorUrl(QStringLiteral("/support.html")));
+}
 
 void MainWindow::miAbout()
 {

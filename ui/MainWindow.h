@@ -66,6 +66,7 @@ private:
     friend class FlowGuard;
 
     void buildWidgets();
+    void startDailyCheck();
     void buildMenus();
     void addFunctionEntries();
     void listSimulatedDevices();
