@@ -32,10 +32,14 @@ IOSMobileBackupThread::~IOSMobileBackupThread()
 
 bool IOSMobileBackupThread::isReusableBackup(const QDir& d, const QString& productVersion)
 {
-    for (const char* name : {"Status.plist", "Manifest.plist", "Manifest.mbdb"}) {
+    for (const char* name : {"Status.plist", "Manifest.plist"}) {
         if (!QFileInfo::exists(d.filePath(QLatin1String(name))))
             return false;
     }
+    // iOS 10 and later write Manifest.db instead of Manifest.mbdb.
+    if (!QFileInfo::exists(d.filePath(QStringLiteral("Manifest.mbdb"))) &&
+        !QFileInfo::exists(d.filePath(QStringLiteral("Manifest.db"))))
+        return false;
     if (readPlist(d.filePath(QStringLiteral("Status.plist")))
             .value(QStringLiteral("SnapshotState"))
             .toString() != QLatin1String("finished"))

@@ -8,6 +8,7 @@
 #include "IOSClearMMSAttaThread.h"
 #include "IOSClearSysThread.h"
 #include "KnownDatabases.h"
+#include "ManifestDb.h"
 #include "ManifestMbdb.h"
 #include "ProgressForm.h"
 #include "WorkerStep.h"
@@ -20,6 +21,8 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -124,7 +127,8 @@ double floorSeconds(const QString& manifest)
                 pos += len;
             }
         }
-        digest = QCryptographicHash::hash(QByteArray(strings[0] + '-' + strings[1]), QCryptographicHash::Sha1);
+        digest =
+            QCryptographicHash::hash(QByteArray(strings[0] + '-' + strings[1]), QCryptographicHash::Sha1);
         pos += 2 + 8 + 4 * 5 + 8 + 1;
         const int props = uchar(all[pos++]);
         for (int i = 0; i < props * 2; ++i) {
@@ -148,8 +152,7 @@ public:
     }
 };
 
-template <class Cleaner>
-int runPass(const QString& dir, bool scanOnly)
+template <class Cleaner> int runPass(const QString& dir, bool scanOnly)
 {
     ProgressForm form(QString(), nullptr);
     ReportCounter counter;
@@ -173,6 +176,26 @@ int measure(const QString& what, const QString& dir)
         const double s = floorSeconds(manifest);
         std::printf("%.6f %ld 0\n", s, peakKiB() - baseline);
         return 0;
+    } else if (what == QLatin1String("db-floor")) {
+        // Every row of the Files table read with plain SQLite.
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(
+            QFile::encodeName(QDir(dir).absoluteFilePath(QStringLiteral("Manifest.db"))).constData(), &db,
+            SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, "SELECT fileID, domain, relativePath, flags, file FROM Files", -1, &stmt,
+                           nullptr);
+        qint64 bytes = 0;
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            bytes += sqlite3_column_bytes(stmt, 4) + sqlite3_column_bytes(stmt, 2);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        std::printf("%.6f %ld %d\n", double(t.nsecsElapsed()) / 1e9, peakKiB() - baseline, int(bytes > 0));
+        return 0;
+    } else if (what == QLatin1String("db-read")) {
+        const ManifestMap map = readManifestDb(QDir(dir).absoluteFilePath(QStringLiteral("Manifest.db")));
+        std::printf("%.6f %ld 0\n", double(t.nsecsElapsed()) / 1e9, peakKiB() - baseline);
+        return 0;
     } else if (what == QLatin1String("read")) {
         const ManifestMap map = readManifestMbdb(manifest);
         const double s = double(t.nsecsElapsed()) / 1e9;
@@ -182,13 +205,13 @@ int measure(const QString& what, const QString& dir)
         const ManifestMap map = readManifestMbdb(manifest);
         t.restart();
         writeManifestMbdb(map, manifest + QStringLiteral(".out"));
-    } else if (what == QLatin1String("sys-scan")) {
+    } else if (what == QLatin1String("sys-scan") || what == QLatin1String("db-sys-scan")) {
         reports = runPass<IOSClearSysThread>(dir, true);
-    } else if (what == QLatin1String("sys-clear")) {
+    } else if (what == QLatin1String("sys-clear") || what == QLatin1String("db-sys-clear")) {
         reports = runPass<IOSClearSysThread>(dir, false);
     } else if (what == QLatin1String("junk-scan")) {
         reports = runPass<IOSClearMMSAttaThread>(dir, true);
-    } else if (what == QLatin1String("junk-clear")) {
+    } else if (what == QLatin1String("junk-clear") || what == QLatin1String("db-junk-clear")) {
         reports = runPass<IOSClearMMSAttaThread>(dir, false);
     } else if (what == QLatin1String("messages-edit")) {
         reports = runPass<IOSClearAllMessagesThread>(dir, false);
@@ -226,8 +249,9 @@ void generateLargeMessages(const QString& path)
     FixtureDatabases::createNewerMessages(path, {}, false);
     QString sql = QStringLiteral("BEGIN;");
     for (int i = 0; i < 120000; ++i) {
-        sql += QStringLiteral("INSERT INTO message (guid, text, handle_id, service, date) VALUES ('G%1', '%2', 1, "
-                              "'SMS', %1);")
+        sql += QStringLiteral(
+                   "INSERT INTO message (guid, text, handle_id, service, date) VALUES ('G%1', '%2', 1, "
+                   "'SMS', %1);")
                    .arg(i)
                    .arg(QString(300 + i % 100, QLatin1Char('m')));
         if (i % 10 == 0)
@@ -267,19 +291,48 @@ int main(int argc, char* argv[])
     std::printf("Manifest.mbdb: %lld bytes\n\n", static_cast<long long>(manifestBytes));
 
     const Figure floor = child(QStringLiteral("floor"), base);
-    std::printf("%-12s %9s %8s %10s %8s %8s\n", "operation", "seconds", "x floor", "peak MiB", "x file", "reports");
+    std::printf("%-12s %9s %8s %10s %8s %8s\n", "operation", "seconds", "x floor", "peak MiB", "x file",
+                "reports");
     std::printf("%-12s %9.3f %8.2f\n", "floor", floor.seconds, 1.0);
-    for (const QString& what : {QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("sys-scan"),
-                                QStringLiteral("sys-clear"), QStringLiteral("junk-scan"), QStringLiteral("junk-clear")}) {
+    for (const QString& what :
+         {QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("sys-scan"),
+          QStringLiteral("sys-clear"), QStringLiteral("junk-scan"), QStringLiteral("junk-clear")}) {
         const QString dir = tmp.filePath(what);
         copyFolder(base, dir); // a clear pass edits its own copy
         const Figure f = child(what, dir);
-        std::printf("%-12s %9.3f %8.2f %10.1f %8.2f %8d\n", qPrintable(what), f.seconds, f.seconds / floor.seconds,
-                    double(f.peakKiB) / 1024, double(f.peakKiB) * 1024 / double(manifestBytes),
+        std::printf("%-12s %9.3f %8.2f %10.1f %8.2f %8d\n", qPrintable(what), f.seconds,
+                    f.seconds / floor.seconds, double(f.peakKiB) / 1024,
+                    double(f.peakKiB) * 1024 / double(manifestBytes),
                     what.contains(QLatin1Char('-')) ? f.reports : 0);
     }
     std::printf("\ntargets: read <= 2.0x floor, each cleaner pass <= 3.0x floor, <= 101 reports a pass "
                 "(plus the status and closing calls), peak <= 4x the manifest file\n\n");
+
+    // The same backup as iOS 10 and later write it: Manifest.db, files in two-character folders.
+    const QString dbBase = tmp.filePath(QStringLiteral("dbbase"));
+    QDir().mkpath(dbBase + QStringLiteral("/3d"));
+    createManifestDb(QDir(dbBase).filePath(QStringLiteral("Manifest.db")),
+                     readManifestMbdb(QDir(base).filePath(QStringLiteral("Manifest.mbdb"))));
+    QFile::copy(QDir(base).filePath(QLatin1String(KnownDatabases::messages)),
+                QDir(dbBase).filePath(QStringLiteral("3d/") + QLatin1String(KnownDatabases::messages)));
+    const qint64 dbBytes0 = QFileInfo(QDir(dbBase).filePath(QStringLiteral("Manifest.db"))).size();
+    std::printf("Manifest.db: %lld bytes\n", static_cast<long long>(dbBytes0));
+    const Figure dbFloor = child(QStringLiteral("db-floor"), dbBase);
+    std::printf("%-13s %9.3f %8.2f\n", "db floor", dbFloor.seconds, 1.0);
+    for (const QString& what : {QStringLiteral("db-read"), QStringLiteral("db-sys-scan"),
+                                QStringLiteral("db-sys-clear"), QStringLiteral("db-junk-clear")}) {
+        const QString dir = tmp.filePath(what);
+        QDir().mkpath(dir + QStringLiteral("/3d"));
+        QFile::copy(QDir(dbBase).filePath(QStringLiteral("Manifest.db")),
+                    QDir(dir).filePath(QStringLiteral("Manifest.db")));
+        QFile::copy(QDir(dbBase).filePath(QStringLiteral("3d/") + QLatin1String(KnownDatabases::messages)),
+                    QDir(dir).filePath(QStringLiteral("3d/") + QLatin1String(KnownDatabases::messages)));
+        const Figure f = child(what, dir);
+        std::printf("%-13s %9.3f %8.2f %10.1f %8.2f %8d\n", qPrintable(what), f.seconds,
+                    f.seconds / dbFloor.seconds, double(f.peakKiB) / 1024,
+                    double(f.peakKiB) * 1024 / double(dbBytes0), f.reports);
+    }
+    std::printf("targets: read <= 2.0x the floor of reading the rows, clear pass <= 3.0x\n\n");
 
     // Messages database edit against the sqlite3 command on a copy.
     const QString msgDir = tmp.filePath(QStringLiteral("messages"));
@@ -300,14 +353,17 @@ int main(int argc, char* argv[])
     QElapsedTimer t;
     t.start();
     cli.start(QStringLiteral("sqlite3"), {cliCopy});
-    cli.write("delete from attachment;delete from chat;delete from handle;delete from message;"
-              "delete from message_attachment_join;delete from chat_message_join;delete from chat_handle_join;"
-              "update sqlite_sequence set seq=0 where name in ('handle', 'chat', 'message', 'attachment');vacuum;\n");
+    cli.write(
+        "delete from attachment;delete from chat;delete from handle;delete from message;"
+        "delete from message_attachment_join;delete from chat_message_join;delete from chat_handle_join;"
+        "update sqlite_sequence set seq=0 where name in ('handle', 'chat', 'message', "
+        "'attachment');vacuum;\n");
     cli.closeWriteChannel();
     cli.waitForFinished(-1);
     const double cliSeconds = double(t.nsecsElapsed()) / 1e9;
-    std::printf("messages database %.1f MB: cleaner %.3f s (copy included), sqlite3 command %.3f s, ratio %.2f "
-                "(target <= 1.2)\n",
-                double(dbBytes) / 1048576, ours.seconds, cliSeconds, ours.seconds / cliSeconds);
+    std::printf(
+        "messages database %.1f MB: cleaner %.3f s (copy included), sqlite3 command %.3f s, ratio %.2f "
+        "(target <= 1.2)\n",
+        double(dbBytes) / 1048576, ours.seconds, cliSeconds, ours.seconds / cliSeconds);
     return 0;
 }

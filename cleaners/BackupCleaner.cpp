@@ -1,7 +1,6 @@
 #include "BackupCleaner.h"
 
 #include "BackupFileName.h"
-#include "ManifestMbdb.h"
 #include "Sqlite3DB.h"
 #include "WorkerReport.h"
 
@@ -25,12 +24,11 @@ void BackupCleaner::run()
     foundBytes = 0;
     clearedBytes = 0;
     try {
-        const QString manifestPath = backupDir.absoluteFilePath(QStringLiteral("Manifest.mbdb"));
-        if (!QFileInfo::exists(manifestPath))
-            throw std::runtime_error(missingManifestMessage().arg(manifestPath).toStdString());
-        ManifestMap map = readManifestMbdb(manifestPath);
-        if (work(map) == Outcome::WriteManifest && !scanOnly)
-            writeManifestMbdb(map, manifestPath);
+        if (!m_manifest.locate(backupDir))
+            throw std::runtime_error(missingManifestMessage().arg(m_manifest.path()).toStdString());
+        m_manifest.read();
+        if (work(m_manifest.records()) == Outcome::WriteManifest && !scanOnly)
+            m_manifest.write();
         WorkerReport::succeed(progressForm);
     } catch (int) {
         // Cancelled: the dialog already ended, nothing more to say.
@@ -75,7 +73,7 @@ void BackupCleaner::walkRecords(ManifestMap& map, const std::function<int(qint64
 
 QString BackupCleaner::databasePath(const QString& name) const
 {
-    return backupDir.absoluteFilePath(name);
+    return m_manifest.filePath(name);
 }
 
 void BackupCleaner::editWorkingCopy(const QString& name, const QString& copyFailure,
@@ -94,7 +92,8 @@ void BackupCleaner::editWorkingCopy(const QString& name, const QString& copyFail
     clearedBytes += size;
     // The kernel copies the file (QFile::copy would read and write it in small blocks).
     std::error_code error;
-    if (!std::filesystem::copy_file(QFile::encodeName(d).toStdString(), QFile::encodeName(w).toStdString(), error))
+    if (!std::filesystem::copy_file(QFile::encodeName(d).toStdString(), QFile::encodeName(w).toStdString(),
+                                    error))
         throw std::runtime_error(copyFailure.arg(w).toStdString());
     Sqlite3DB db;
     db.openThrow(w, 2);
@@ -103,7 +102,9 @@ void BackupCleaner::editWorkingCopy(const QString& name, const QString& copyFail
     // which is part of the file.
     {
         Sqlite3Cursor mode = db.queryThrow("pragma journal_mode");
-        if (mode.moveNext() && mode.getText(QStringLiteral("journal_mode")).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        if (mode.moveNext() &&
+            mode.getText(QStringLiteral("journal_mode")).compare(QLatin1String("wal"), Qt::CaseInsensitive) !=
+                0)
             db.executeThrow("pragma journal_mode=off");
     }
     QStringList all = statements;
@@ -137,4 +138,5 @@ void BackupCleaner::refreshRecord(ManifestMap& map, const QString& name, const Q
     record.changedTime = modified;
     const QDateTime born = info.birthTime();
     record.createdTime = born.isValid() ? quint32(born.toSecsSinceEpoch()) : modified;
+    m_manifest.markRefreshed(name);
 }

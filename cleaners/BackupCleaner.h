@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackupManifest.h"
 #include "MbdbRecord.h"
 
 #include <QDir>
@@ -55,9 +56,10 @@ protected:
                          const std::function<QStringList(Sqlite3DB&)>& prepare = {});
     // Puts the working copy in place of the database and refreshes its record.
     void replaceWithWorkingCopy(const QString& name, ManifestMap& map);
-    static void refreshRecord(ManifestMap& map, const QString& name, const QString& databasePath);
+    void refreshRecord(ManifestMap& map, const QString& name, const QString& databasePath);
 
 private:
+    BackupManifest m_manifest;
     QHash<QString, QString> m_workingCopies;
     int m_lastPercent = -1;
 };

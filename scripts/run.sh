@@ -15,6 +15,6 @@ else
     ./build/scripts/demo/spacewell-demo-device "$PWD/build/demo"
     export SPACEWELL_FRAMEWORK_DIR="$PWD/build/frameworks/sim"
     export SPACEWELL_SIM_ROOT="$PWD/build/demo"
-    echo "No phone attached: starting on the demo device (Demo iPhone)."
+    echo "No phone attached: starting on the demo devices (Demo iPhone on iOS 9, Demo iPhone 12 on iOS 14)."
 fi
 exec ./build/spacewell

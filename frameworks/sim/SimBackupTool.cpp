@@ -1,14 +1,16 @@
 // The backup tool for simulated devices. A backup writes <root>/<UDID>/ from the device folder's
 // files/<Domain>/<path> tree: one file per record named by the backup file name rule, the
-// manifest, Info.plist, Manifest.plist and Status.plist. A restore rebuilds files/ exactly as the
-// manifest lists it. Both work in a staging folder and swap it in at the end, so a run that is
-// killed half-way leaves the previous state.
-// Switches: "BackupSeconds" (how long a run takes, to see progress), "BackupError" (a backup fails
-// with this text), "FindMyIPhone" (a restore is refused), "DeviceFreeBytes" (a restore larger than
-// this is refused).
+// manifest (Manifest.mbdb, or for system version 10 and later Manifest.db with each file in a
+// folder named by the first two characters of its name), Info.plist, Manifest.plist and Status.plist. A
+// restore rebuilds files/ exactly as the manifest lists it. Both work in a staging folder and swap it in at
+// the end, so a run that is killed half-way leaves the previous state. Switches: "BackupSeconds" (how long a
+// run takes, to see progress), "BackupError" (a backup fails with this text), "FindMyIPhone" (a restore is
+// refused), "DeviceFreeBytes" (a restore larger than this is refused).
 #include "BackupFileName.h"
+#include "BackupManifest.h"
 #include "BackupToolArguments.h"
 #include "FileUtils.h"
+#include "ManifestDb.h"
 #include "ManifestMbdb.h"
 #include "SimDevice.h"
 
@@ -115,6 +117,8 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
         return fail(QString::fromStdString(failure.front()));
 
     const QDir files(QString::fromStdString(device.folder) + QStringLiteral("/files"));
+    const bool modern = rootValue(device, "ProductVersion").section(QLatin1Char('.'), 0, 0).toInt() >= 10;
+    const auto format = modern ? BackupManifest::Format::Db : BackupManifest::Format::Mbdb;
     ManifestMap manifest;
     quint64 inode = 1;
     for (const QString& domain : files.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -143,14 +147,19 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
                 r.mode = 0100644;
                 r.size = quint64(info.size());
                 r.dataHash.setBytes(fileSha1(path));
-                if (!QFile::copy(path, QDir(staging).filePath(r.fileName())))
+                const QString copy = BackupManifest::backupFilePath(QDir(staging), r.fileName(), format);
+                QDir().mkpath(QFileInfo(copy).absolutePath());
+                if (!QFile::copy(path, copy))
                     return fail(QStringLiteral("cannot copy %1").arg(path));
             }
             manifest.insert(r.fileName(), r);
         }
     }
     try {
-        writeManifestMbdb(manifest, QDir(staging).filePath(QStringLiteral("Manifest.mbdb")));
+        if (modern)
+            createManifestDb(QDir(staging).filePath(QStringLiteral("Manifest.db")), manifest);
+        else
+            writeManifestMbdb(manifest, QDir(staging).filePath(QStringLiteral("Manifest.mbdb")));
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()));
     }
@@ -204,12 +213,15 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     if (device.flag("FindMyIPhone"))
         return fail(
             QStringLiteral("ErrorCode 211: Find My iPhone must be disabled before restoring a backup."));
-    ManifestMap manifest;
+    BackupManifest backupManifest;
+    if (!backupManifest.locate(backupDir))
+        return fail(QStringLiteral("the backup in %1 has no manifest").arg(backupDir.absolutePath()));
     try {
-        manifest = readManifestMbdb(backupDir.absoluteFilePath(QStringLiteral("Manifest.mbdb")));
+        backupManifest.read();
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()));
     }
+    const ManifestMap& manifest = backupManifest.records();
     qint64 required = 0;
     for (const MbdbRecord& r : manifest)
         required += qint64(r.size);
@@ -243,7 +255,7 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
             QFile::link(r.linkTarget.toText(), target);
         } else {
             QDir().mkpath(QFileInfo(target).absolutePath());
-            const QString source = backupDir.absoluteFilePath(it.key());
+            const QString source = backupManifest.filePath(it.key());
             if (!QFile::copy(source, target))
                 return fail(
                     QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path));

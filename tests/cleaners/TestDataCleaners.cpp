@@ -33,7 +33,11 @@ QByteArray sha1Of(const QString& path)
 // No working copy ("<database>-<time>") may be left in the folder.
 bool hasWorkingCopies(const QDir& dir)
 {
-    return !dir.entryList({QStringLiteral("*-*")}, QDir::Files).isEmpty();
+    for (const QString& path : BackupFixture::snapshot(dir).keys()) {
+        if (QFileInfo(path).fileName().contains(QLatin1Char('-')))
+            return true;
+    }
+    return false;
 }
 } // namespace
 
@@ -49,10 +53,10 @@ class TestDataCleaners : public QObject
     // times, and keeps its old size.
     void verifyRefreshed(const BackupFixture& b, const QString& dbName)
     {
-        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        const ManifestMap map = b.readManifest();
         const MbdbRecord& r = map.value(dbName);
         const MbdbRecord& old = b.records().value(dbName);
-        QCOMPARE(r.dataHash.bytes, sha1Of(dir().absoluteFilePath(dbName)));
+        QCOMPARE(r.dataHash.bytes, sha1Of(b.fileOf(dbName)));
         QVERIFY(r.dataHash.bytes != old.dataHash.bytes);
         QCOMPARE(r.size, old.size);
         QVERIFY(r.modifiedTime > old.modifiedTime);
@@ -89,8 +93,7 @@ private slots:
     {
         const BackupFixture b = messagesBackup();
         const auto before = BackupFixture::snapshot(dir());
-        const qint64 dbSize =
-            QFileInfo(dir().absoluteFilePath(QLatin1String(KnownDatabases::messages))).size();
+        const qint64 dbSize = QFileInfo(b.fileOf(QLatin1String(KnownDatabases::messages))).size();
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), true);
         QVERIFY(r.succeeded);
         QCOMPARE(r.found, dbSize + 100 + 40 + 20);
@@ -101,7 +104,7 @@ private slots:
     void messagesClearEmptiesDatabaseAndDropsFiles()
     {
         const BackupFixture b = messagesBackup();
-        const QString db = dir().absoluteFilePath(QLatin1String(KnownDatabases::messages));
+        const QString db = b.fileOf(QLatin1String(KnownDatabases::messages));
         const qint64 dbSize = QFileInfo(db).size();
         QTest::qWait(1100); // so that the refreshed times differ from the fixture's
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
@@ -116,7 +119,7 @@ private slots:
         QVERIFY(!hasWorkingCopies(dir()));
         verifyRefreshed(b, QLatin1String(KnownDatabases::messages));
 
-        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        const ManifestMap map = b.readManifest();
         QVERIFY(
             !map.contains(name(media, QStringLiteral("Library/SMS/Attachments/ab/11/GUID-1/IMG_0001.jpeg"))));
         QVERIFY(!map.contains(name(media, QStringLiteral("Library/SMS/Parts/2c/03/35-2.JPG"))));
@@ -165,16 +168,16 @@ private slots:
         b.addExisting(home, QStringLiteral("Library/SMS/sms.db"));
         b.addFile(media, QStringLiteral("Library/SMS/Parts/00/01/1-1.jpg"), "x");
         b.writeManifest();
-        const QByteArray manifestBefore =
-            BackupFixture::snapshot(dir()).value(QStringLiteral("Manifest.mbdb"));
-        const QByteArray dbBefore =
-            BackupFixture::snapshot(dir()).value(QLatin1String(KnownDatabases::messages));
+        const QString manifestName = QFileInfo(b.manifestPath()).fileName();
+        const QString dbName = b.relativeOf(QLatin1String(KnownDatabases::messages));
+        const QByteArray manifestBefore = BackupFixture::snapshot(dir()).value(manifestName);
+        const QByteArray dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
         QVERIFY(!r.succeeded);
         QCOMPARE(r.boxes.size(), 1);
         const auto after = BackupFixture::snapshot(dir());
-        QCOMPARE(after.value(QStringLiteral("Manifest.mbdb")), manifestBefore);
-        QCOMPARE(after.value(QLatin1String(KnownDatabases::messages)), dbBefore);
+        QCOMPARE(after.value(manifestName), manifestBefore);
+        QCOMPARE(after.value(dbName), dbBefore);
     }
 
     void messagesCancelledWalkKeepsDatabase()
@@ -183,17 +186,17 @@ private slots:
         for (int i = 0; i < 60000; ++i)
             b.addSizedRecord(media, QStringLiteral("Library/SMS/Attachments/00/00/G%1/f.jpg").arg(i), 1);
         b.writeManifest();
-        const QString dbName = QLatin1String(KnownDatabases::messages);
+        const QString dbName = b.relativeOf(QLatin1String(KnownDatabases::messages));
+        const QString manifestName = QFileInfo(b.manifestPath()).fileName();
         const QByteArray dbBefore = BackupFixture::snapshot(dir()).value(dbName);
-        const QByteArray manifestBefore =
-            BackupFixture::snapshot(dir()).value(QStringLiteral("Manifest.mbdb"));
+        const QByteArray manifestBefore = BackupFixture::snapshot(dir()).value(manifestName);
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(
             dir(), false, [](ProgressForm& form) { cancelWhenProgressPasses(form, 2); });
         QVERIFY(!r.succeeded);
         QVERIFY(r.boxes.isEmpty());
         const auto after = BackupFixture::snapshot(dir());
         QCOMPARE(after.value(dbName), dbBefore);
-        QCOMPARE(after.value(QStringLiteral("Manifest.mbdb")), manifestBefore);
+        QCOMPARE(after.value(manifestName), manifestBefore);
     }
 
     void messagesMissingDatabaseIsNotAnError()
@@ -225,7 +228,7 @@ private slots:
         QVERIFY(r.succeeded);
         QCOMPARE(r.found, 160);
         QCOMPARE(r.cleared, 160);
-        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        const ManifestMap map = b.readManifest();
         QCOMPARE(map.size(), 3);
         QVERIFY(map.contains(name(safari, QStringLiteral("library/safari/thumbnails/x.png"))));
         QVERIFY(map.contains(name(home, QStringLiteral("Library/Safari/Thumbnails/c.png"))));
@@ -266,15 +269,16 @@ private slots:
         b.addExisting(safari, QStringLiteral("Library/Safari/History.db"));
         b.addFile(safari, QStringLiteral("Library/Safari/Thumbnails/a.png"), "t");
         b.writeManifest();
-        const auto manifestBefore = BackupFixture::snapshot(dir()).value(QStringLiteral("Manifest.mbdb"));
-        const auto dbBefore =
-            BackupFixture::snapshot(dir()).value(QLatin1String(KnownDatabases::safariHistory));
+        const QString manifestName = QFileInfo(b.manifestPath()).fileName();
+        const QString dbName = b.relativeOf(QLatin1String(KnownDatabases::safariHistory));
+        const auto manifestBefore = BackupFixture::snapshot(dir()).value(manifestName);
+        const auto dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const CleanerResult r = runCleaner<IOSClearSafariThread>(dir(), false);
         QVERIFY(!r.succeeded);
         QVERIFY(r.boxes.value(0).contains(QStringLiteral("no such table: metadata")));
         const auto after = BackupFixture::snapshot(dir());
-        QCOMPARE(after.value(QStringLiteral("Manifest.mbdb")), manifestBefore);
-        QCOMPARE(after.value(QLatin1String(KnownDatabases::safariHistory)), dbBefore);
+        QCOMPARE(after.value(manifestName), manifestBefore);
+        QCOMPARE(after.value(dbName), dbBefore);
     }
 
     void callsEitherOrBothDatabases_data()
@@ -317,7 +321,7 @@ private slots:
         QCOMPARE(r.found, expected);
         QCOMPARE(r.cleared, expected);
         QVERIFY(!hasWorkingCopies(dir()));
-        const ManifestMap map = readManifestMbdb(b.manifestPath());
+        const ManifestMap map = b.readManifest();
         QCOMPARE(map.size(), b.records().size());
         if (first) {
             QCOMPARE(FixtureDatabases::countRows(firstDb, QStringLiteral("call")), 0);

@@ -1,11 +1,13 @@
 #include "BackupFixture.h"
 
 #include "BackupFileName.h"
+#include "ManifestDb.h"
 #include "ManifestMbdb.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 MbdbString text(const QString& s)
@@ -16,14 +18,42 @@ MbdbString text(const QString& s)
 }
 } // namespace
 
-BackupFixture::BackupFixture(const QString& folder) : m_dir(folder)
+BackupFixture::Format BackupFixture::defaultFormat()
+{
+    return qEnvironmentVariable("SPACEWELL_TEST_MANIFEST_FORMAT") == QLatin1String("db") ? Format::Db
+                                                                                         : Format::Mbdb;
+}
+
+BackupFixture::BackupFixture(const QString& folder, Format format) : m_dir(folder), m_format(format)
 {
     QDir().mkpath(folder);
 }
 
+QString BackupFixture::manifestPath() const
+{
+    return m_dir.absoluteFilePath(m_format == Format::Db ? QStringLiteral("Manifest.db")
+                                                         : QStringLiteral("Manifest.mbdb"));
+}
+
 QString BackupFixture::filePath(const QString& domain, const QString& path) const
 {
-    return m_dir.absoluteFilePath(backupFileName(domain, path));
+    return fileOf(backupFileName(domain, path));
+}
+
+QString BackupFixture::fileOf(const QString& name) const
+{
+    const QString path = BackupManifest::backupFilePath(m_dir, name, m_format);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return path;
+}
+
+ManifestMap BackupFixture::readManifest() const
+{
+    BackupManifest manifest;
+    if (!manifest.locate(m_dir))
+        return ManifestMap();
+    manifest.read();
+    return manifest.records();
 }
 
 MbdbRecord& BackupFixture::add(const QString& domain, const QString& path)
@@ -89,7 +119,10 @@ MbdbRecord& BackupFixture::addExisting(const QString& domain, const QString& pat
 
 void BackupFixture::writeManifest() const
 {
-    writeManifestMbdb(m_records, manifestPath());
+    if (m_format == Format::Db)
+        createManifestDb(manifestPath(), m_records);
+    else
+        writeManifestMbdb(m_records, manifestPath());
 }
 
 QMap<QString, QByteArray> BackupFixture::snapshot(const QDir& dir)

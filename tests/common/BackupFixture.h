@@ -1,20 +1,32 @@
 #pragma once
 
+#include "BackupManifest.h"
 #include "MbdbRecord.h"
 
 #include <QDir>
 #include <QMap>
 
 // Builds a backup folder as the backup tool writes it: one file per record named by the backup
-// file name rule, and Manifest.mbdb listing them.
+// file name rule, and the manifest listing them. The format is Manifest.mbdb unless the tests run
+// with SPACEWELL_TEST_MANIFEST_FORMAT=db, so one suite covers both.
 class BackupFixture
 {
 public:
-    explicit BackupFixture(const QString& folder);
+    using Format = BackupManifest::Format;
+    static Format defaultFormat();
+
+    explicit BackupFixture(const QString& folder, Format format = defaultFormat());
 
     QDir dir() const { return m_dir; }
-    QString manifestPath() const { return m_dir.absoluteFilePath(QStringLiteral("Manifest.mbdb")); }
+    Format format() const { return m_format; }
+    QString manifestPath() const;
+    // The backup file of (domain, path), and of a backup file name; parents are created.
     QString filePath(const QString& domain, const QString& path) const;
+    QString fileOf(const QString& name) const;
+    // The file's path relative to the folder, as snapshot() names it.
+    QString relativeOf(const QString& name) const { return m_dir.relativeFilePath(fileOf(name)); }
+    // The manifest as it is now on disk.
+    ManifestMap readManifest() const;
 
     // A file with the given content (its size and digest go into the record).
     MbdbRecord& addFile(const QString& domain, const QString& path, const QByteArray& content);
@@ -35,5 +47,6 @@ private:
     MbdbRecord& add(const QString& domain, const QString& path);
 
     QDir m_dir;
+    Format m_format;
     ManifestMap m_records;
 };

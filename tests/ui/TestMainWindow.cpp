@@ -85,6 +85,13 @@ class TestMainWindow : public QObject
 
     template <typename T> T* child(const char* name) { return m_window->findChild<T*>(QLatin1String(name)); }
     QComboBox* devices() { return child<QComboBox>("cbDevices"); }
+    static void setVersion(SimDeviceFolder& phone, const QString& version)
+    {
+        phone.setValues(QString(), {{QStringLiteral("UniqueDeviceID"), phone.udid()},
+                                    {QStringLiteral("DeviceName"), QFileInfo(phone.path()).fileName()},
+                                    {QStringLiteral("ProductVersion"), version},
+                                    {QStringLiteral("ProductType"), QStringLiteral("iPhone13,2")}});
+    }
     void press(const char* button) { QTest::mousePress(child<QPushButton>(button), Qt::LeftButton); }
 
     // A phone with the usual content; waits until the window lists it.
@@ -208,9 +215,17 @@ private slots:
         m_window->resetDevicePanel();
     }
 
+    void systemJunkScanAndFreeUp_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("iOS 9, Manifest.mbdb") << "9.3.5";
+        QTest::newRow("iOS 14, Manifest.db") << "14.8";
+    }
+
     void systemJunkScanAndFreeUp()
     {
-        auto phone = connectPhone();
+        QFETCH(QString, version);
+        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); });
         QVERIFY(phone);
         const auto before = deviceFiles(*phone);
         const qint64 junk = sizeOf(before, isSystemCache) + sizeOf(before, isOrphan);
@@ -225,6 +240,10 @@ private slots:
             ok.texts,
             QStringList{
                 QStringLiteral("Successfully deleted %1 system cache (Total: %1).").arg(formatSize(junk))});
+        const bool modern = version.startsWith(QLatin1String("14"));
+        const QDir backup(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()));
+        QCOMPARE(backup.exists(QStringLiteral("Manifest.db")), modern);
+        QCOMPARE(backup.exists(QStringLiteral("Manifest.mbdb")), !modern);
         auto expected = before;
         for (const QString& path : before.keys()) {
             if (isSystemCache(path) || isOrphan(path))
@@ -240,9 +259,17 @@ private slots:
                  QStringList{QStringLiteral("Successfully deleted 0.0 KB system cache (Total: 0.0 KB).")});
     }
 
+    void unwantedDataConfirmationAndTicks_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("iOS 9, Manifest.mbdb") << "9.3.5";
+        QTest::newRow("iOS 14, Manifest.db") << "14.8";
+    }
+
     void unwantedDataConfirmationAndTicks()
     {
-        auto phone = connectPhone();
+        QFETCH(QString, version);
+        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); });
         QVERIFY(phone);
         auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         const auto before = deviceFiles(*phone);

@@ -1,0 +1,318 @@
+#include "ManifestDb.h"
+
+#include <QFile>
+
+#include <plist/plist.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void fail(const QString& path, const QString& why)
+{
+    throw std::runtime_error(QStringLiteral("%1: %2").arg(path, why).toUtf8().toStdString());
+}
+
+struct Db
+{
+    Db(const QString& path, int flags) : path(path)
+    {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr) != SQLITE_OK) {
+            const QString why = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("cannot open");
+            sqlite3_close_v2(db);
+            db = nullptr;
+            fail(path, why);
+        }
+        sqlite3_busy_timeout(db, 5000);
+    }
+    ~Db() { sqlite3_close_v2(db); }
+    [[noreturn]] void raise() const { fail(path, QString::fromUtf8(sqlite3_errmsg(db))); }
+    void exec(const char* sql) const
+    {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            raise();
+    }
+    sqlite3_stmt* prepare(const char* sql) const
+    {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+            raise();
+        return stmt;
+    }
+    QString path;
+    sqlite3* db = nullptr;
+};
+
+struct Statement
+{
+    explicit Statement(sqlite3_stmt* s) : stmt(s) {}
+    ~Statement() { sqlite3_finalize(stmt); }
+    sqlite3_stmt* stmt;
+};
+
+struct PlistHolder
+{
+    plist_t p = nullptr;
+    ~PlistHolder()
+    {
+        if (p)
+            plist_free(p);
+    }
+};
+
+quint64 uintOf(plist_t node, quint64 fallback = 0)
+{
+    if (!node)
+        return fallback;
+    if (plist_get_node_type(node) == PLIST_UINT) {
+        uint64_t v = 0;
+        plist_get_uint_val(node, &v);
+        return v;
+    }
+    if (plist_get_node_type(node) == PLIST_REAL) {
+        double d = 0;
+        plist_get_real_val(node, &d);
+        return d > 0 ? quint64(d) : 0;
+    }
+    return fallback;
+}
+
+// The object a UID refers to in the archive's object table.
+plist_t deref(plist_t objects, plist_t node)
+{
+    if (!node || plist_get_node_type(node) != PLIST_UID)
+        return nullptr;
+    uint64_t index = 0;
+    plist_get_uid_val(node, &index);
+    return index < plist_array_get_size(objects) ? plist_array_get_item(objects, uint32_t(index)) : nullptr;
+}
+
+plist_t rootObject(plist_t archive, plist_t* objects)
+{
+    if (!archive || plist_get_node_type(archive) != PLIST_DICT)
+        return nullptr;
+    *objects = plist_dict_get_item(archive, "$objects");
+    plist_t top = plist_dict_get_item(archive, "$top");
+    if (!*objects || plist_get_node_type(*objects) != PLIST_ARRAY || !top ||
+        plist_get_node_type(top) != PLIST_DICT)
+        return nullptr;
+    plist_t root = deref(*objects, plist_dict_get_item(top, "root"));
+    return root && plist_get_node_type(root) == PLIST_DICT ? root : nullptr;
+}
+
+MbdbString text(const QByteArray& utf8)
+{
+    MbdbString s;
+    s.setBytes(utf8);
+    return s;
+}
+
+QByteArray columnBytes(sqlite3_stmt* stmt, int column)
+{
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt, column));
+    return QByteArray(data ? data : "", sqlite3_column_bytes(stmt, column));
+}
+
+} // namespace
+
+bool unarchiveMbFile(const QByteArray& blob, MbdbRecord& r)
+{
+    PlistHolder archive;
+    plist_from_bin(blob.constData(), uint32_t(blob.size()), &archive.p);
+    plist_t objects = nullptr;
+    plist_t root = rootObject(archive.p, &objects);
+    if (!root)
+        return false;
+    r.size = uintOf(plist_dict_get_item(root, "Size"));
+    r.mode = quint16(uintOf(plist_dict_get_item(root, "Mode")));
+    r.inode = uintOf(plist_dict_get_item(root, "InodeNumber"));
+    r.userId = quint32(uintOf(plist_dict_get_item(root, "UserID")));
+    r.groupId = quint32(uintOf(plist_dict_get_item(root, "GroupID")));
+    r.modifiedTime = quint32(uintOf(plist_dict_get_item(root, "LastModified")));
+    r.changedTime = quint32(uintOf(plist_dict_get_item(root, "LastStatusChange")));
+    r.createdTime = quint32(uintOf(plist_dict_get_item(root, "Birth")));
+    r.protectionClass = quint8(uintOf(plist_dict_get_item(root, "ProtectionClass")));
+    if (plist_t target = deref(objects, plist_dict_get_item(root, "Target"));
+        target && plist_get_node_type(target) == PLIST_STRING) {
+        char* t = nullptr;
+        plist_get_string_val(target, &t);
+        r.linkTarget = text(QByteArray(t ? t : ""));
+        std::free(t);
+    }
+    if (plist_t digest = deref(objects, plist_dict_get_item(root, "Digest"));
+        digest && plist_get_node_type(digest) == PLIST_DATA) {
+        char* d = nullptr;
+        uint64_t n = 0;
+        plist_get_data_val(digest, &d, &n);
+        r.dataHash.setBytes(QByteArray(d ? d : "", qsizetype(n)));
+        std::free(d);
+    }
+    return true;
+}
+
+QByteArray archiveMbFile(const MbdbRecord& r)
+{
+    plist_t objects = plist_new_array();
+    plist_array_append_item(objects, plist_new_string("$null"));
+    plist_t file = plist_new_dict();
+    plist_array_append_item(objects, file);
+    plist_dict_set_item(file, "Size", plist_new_uint(r.size));
+    plist_dict_set_item(file, "Mode", plist_new_uint(r.mode));
+    plist_dict_set_item(file, "InodeNumber", plist_new_uint(r.inode));
+    plist_dict_set_item(file, "UserID", plist_new_uint(r.userId));
+    plist_dict_set_item(file, "GroupID", plist_new_uint(r.groupId));
+    plist_dict_set_item(file, "LastModified", plist_new_uint(r.modifiedTime));
+    plist_dict_set_item(file, "LastStatusChange", plist_new_uint(r.changedTime));
+    plist_dict_set_item(file, "Birth", plist_new_uint(r.createdTime));
+    plist_dict_set_item(file, "ProtectionClass", plist_new_uint(r.protectionClass));
+    plist_dict_set_item(file, "Flags", plist_new_uint(0));
+    auto addObject = [&objects](plist_t object) {
+        plist_array_append_item(objects, object);
+        return plist_new_uid(plist_array_get_size(objects) - 1);
+    };
+    plist_dict_set_item(file, "RelativePath",
+                        addObject(plist_new_string(r.path.toText().toUtf8().constData())));
+    if (r.linkTarget.isPresent())
+        plist_dict_set_item(file, "Target",
+                            addObject(plist_new_string(r.linkTarget.toText().toUtf8().constData())));
+    if (r.dataHash.isPresent())
+        plist_dict_set_item(
+            file, "Digest",
+            addObject(plist_new_data(r.dataHash.bytes.constData(), uint64_t(r.dataHash.bytes.size()))));
+    plist_t classes = plist_new_array();
+    plist_array_append_item(classes, plist_new_string("MBFile"));
+    plist_array_append_item(classes, plist_new_string("NSObject"));
+    plist_t classInfo = plist_new_dict();
+    plist_dict_set_item(classInfo, "$classname", plist_new_string("MBFile"));
+    plist_dict_set_item(classInfo, "$classes", classes);
+    plist_dict_set_item(file, "$class", addObject(classInfo));
+
+    plist_t archive = plist_new_dict();
+    plist_dict_set_item(archive, "$version", plist_new_uint(100000));
+    plist_dict_set_item(archive, "$archiver", plist_new_string("NSKeyedArchiver"));
+    plist_t top = plist_new_dict();
+    plist_dict_set_item(top, "root", plist_new_uid(1));
+    plist_dict_set_item(archive, "$top", top);
+    plist_dict_set_item(archive, "$objects", objects);
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(archive, &bin, &length);
+    plist_free(archive);
+    QByteArray result(bin ? bin : "", bin ? qsizetype(length) : 0);
+    std::free(bin);
+    return result;
+}
+
+ManifestMap readManifestDb(const QString& path)
+{
+    Db db(path, SQLITE_OPEN_READONLY);
+    Statement rows(db.prepare("SELECT fileID, domain, relativePath, flags, file FROM Files"));
+    ManifestMap map;
+    int rc;
+    while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) {
+        MbdbRecord r;
+        const QByteArray fileId = columnBytes(rows.stmt, 0);
+        r.domain = text(columnBytes(rows.stmt, 1));
+        r.path = text(columnBytes(rows.stmt, 2));
+        const int flags = sqlite3_column_int(rows.stmt, 3);
+        if (!unarchiveMbFile(columnBytes(rows.stmt, 4), r))
+            fail(path, QStringLiteral("the record %1 cannot be read").arg(QString::fromUtf8(fileId)));
+        // The flags say what the entry is when the object does not.
+        if ((r.mode & 0170000) == 0)
+            r.mode = flags == 2 ? 040755 : flags == 4 ? 0120755 : 0100644;
+        map.insert(QString::fromUtf8(fileId), r);
+    }
+    if (rc != SQLITE_DONE)
+        db.raise();
+    return map;
+}
+
+void updateManifestDb(const QString& path, const QSet<QString>& removed, const ManifestMap& refreshed)
+{
+    Db db(path, SQLITE_OPEN_READWRITE);
+    db.exec("BEGIN IMMEDIATE");
+    try {
+        Statement remove(db.prepare("DELETE FROM Files WHERE fileID = ?"));
+        for (const QString& id : removed) {
+            const QByteArray key = id.toUtf8();
+            sqlite3_bind_text(remove.stmt, 1, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+            if (sqlite3_step(remove.stmt) != SQLITE_DONE)
+                db.raise();
+            sqlite3_reset(remove.stmt);
+        }
+        Statement select(db.prepare("SELECT file FROM Files WHERE fileID = ?"));
+        Statement update(db.prepare("UPDATE Files SET file = ? WHERE fileID = ?"));
+        for (auto it = refreshed.cbegin(); it != refreshed.cend(); ++it) {
+            const QByteArray key = it.key().toUtf8();
+            sqlite3_bind_text(select.stmt, 1, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+            const int rc = sqlite3_step(select.stmt);
+            if (rc != SQLITE_ROW) {
+                sqlite3_reset(select.stmt);
+                continue; // the database lists no such file: nothing to refresh
+            }
+            // The stored object keeps everything but the times and the digest.
+            PlistHolder archive;
+            const QByteArray blob = columnBytes(select.stmt, 0);
+            sqlite3_reset(select.stmt);
+            plist_from_bin(blob.constData(), uint32_t(blob.size()), &archive.p);
+            plist_t objects = nullptr;
+            plist_t root = rootObject(archive.p, &objects);
+            if (!root)
+                fail(path, QStringLiteral("the record %1 cannot be read").arg(it.key()));
+            const MbdbRecord& r = it.value();
+            plist_dict_set_item(root, "LastModified", plist_new_uint(r.modifiedTime));
+            plist_dict_set_item(root, "LastStatusChange", plist_new_uint(r.changedTime));
+            plist_dict_set_item(root, "Birth", plist_new_uint(r.createdTime));
+            if (plist_t digest = deref(objects, plist_dict_get_item(root, "Digest"));
+                digest && r.dataHash.isPresent())
+                plist_set_data_val(digest, r.dataHash.bytes.constData(), uint64_t(r.dataHash.bytes.size()));
+            char* bin = nullptr;
+            uint32_t length = 0;
+            plist_to_bin(archive.p, &bin, &length);
+            sqlite3_bind_blob(update.stmt, 1, bin, int(length), SQLITE_TRANSIENT);
+            std::free(bin);
+            sqlite3_bind_text(update.stmt, 2, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+            if (sqlite3_step(update.stmt) != SQLITE_DONE)
+                db.raise();
+            sqlite3_reset(update.stmt);
+        }
+        db.exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void createManifestDb(const QString& path, const ManifestMap& records)
+{
+    QFile::remove(path);
+    Db db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db.exec("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, "
+            "file BLOB);"
+            "CREATE INDEX FilesDomainIdx ON Files(domain);"
+            "CREATE INDEX FilesRelativePathIdx ON Files(relativePath);"
+            "CREATE INDEX FilesFlagsIdx ON Files(flags);"
+            "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);"
+            "BEGIN");
+    Statement insert(db.prepare("INSERT INTO Files VALUES (?, ?, ?, ?, ?)"));
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        const MbdbRecord& r = it.value();
+        const QByteArray id = it.key().toUtf8();
+        const QByteArray domain = r.domain.toText().toUtf8();
+        const QByteArray relative = r.path.toText().toUtf8();
+        const int type = r.mode & 0170000;
+        const QByteArray blob = archiveMbFile(r);
+        sqlite3_bind_text(insert.stmt, 1, id.constData(), int(id.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert.stmt, 2, domain.constData(), int(domain.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert.stmt, 3, relative.constData(), int(relative.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert.stmt, 4, type == 040000 ? 2 : type == 0120000 ? 4 : 1);
+        sqlite3_bind_blob(insert.stmt, 5, blob.constData(), int(blob.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(insert.stmt) != SQLITE_DONE)
+            db.raise();
+        sqlite3_reset(insert.stmt);
+    }
+    db.exec("COMMIT");
+}
