@@ -9,6 +9,13 @@ target_compile_definitions(spacewell_settings INTERFACE
     QT_USE_QSTRINGBUILDER
     QT_DISABLE_DEPRECATED_UP_TO=0x060000)
 
+option(SPACEWELL_SANITIZE "Build everything with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(SPACEWELL_SANITIZE)
+    target_compile_options(spacewell_settings INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(spacewell_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
 # spacewell_add_test(NAME <name> SOURCES <files...> LIBS <targets...>)
 # One Qt Test executable, run headless with a fixed locale.
 function(spacewell_add_test)

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -26,8 +27,12 @@ struct DeviceState
     long long connects = 0;
 };
 
-std::mutex registryMutex;
-std::map<std::string, AMDeviceRecord*> records; // by folder name, never freed
+// The watcher thread outlives static destruction at exit, so what it touches is never destroyed.
+std::mutex& registryMutex = *new std::mutex;
+std::map<std::string, AMDeviceRecord*>& records =
+    *new std::map<std::string, AMDeviceRecord*>; // by folder name
+// Handles stay valid after a removal (the program compares them); records are never freed.
+std::vector<AMDeviceRecord*>& retired = *new std::vector<AMDeviceRecord*>;
 AMDeviceNotificationCallback subscriber = nullptr;
 void* subscriberContext = nullptr;
 std::atomic<bool> watching{false};
@@ -117,6 +122,7 @@ void watch()
                     std::lock_guard<std::mutex> lock(registryMutex);
                     record = records[name];
                     records.erase(name);
+                    retired.push_back(record);
                 }
                 if (record)
                     notify(record, AMDeviceMessageDisconnected);

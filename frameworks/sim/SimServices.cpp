@@ -10,11 +10,12 @@
 #include <thread>
 
 namespace {
-std::mutex registryMutex;
+// Service threads may still run while the process exits: never destroyed.
+std::mutex& registryMutex = *new std::mutex;
 std::map<std::string, SimServiceHandler>& registry()
 {
-    static std::map<std::string, SimServiceHandler> services;
-    return services;
+    static auto* services = new std::map<std::string, SimServiceHandler>;
+    return *services;
 }
 } // namespace
 

@@ -38,8 +38,10 @@ struct DeviceState
     std::map<std::thread::id, Connection> connections;
 };
 
-std::mutex registryMutex;
-std::map<std::string, AMDeviceRecord*> records; // by udid and connection type, never freed
+// libusbmuxd's thread may still report events while the process exits: never destroyed.
+std::mutex& registryMutex = *new std::mutex;
+std::map<std::string, AMDeviceRecord*>& records =
+    *new std::map<std::string, AMDeviceRecord*>; // by udid and kind
 AMDeviceNotificationCallback subscriber = nullptr;
 void* subscriberContext = nullptr;
 
