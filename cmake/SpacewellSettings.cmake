@@ -16,6 +16,13 @@ if(SPACEWELL_SANITIZE)
     target_link_options(spacewell_settings INTERFACE -fsanitize=address,undefined)
 endif()
 
+option(SPACEWELL_FUZZ "Build the libFuzzer targets (needs clang); instruments every library for them" OFF)
+if(SPACEWELL_FUZZ)
+    target_compile_options(spacewell_settings INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(spacewell_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
 # spacewell_add_test(NAME <name> SOURCES <files...> LIBS <targets...>)
 # One Qt Test executable, run headless with a fixed locale.
 function(spacewell_add_test)
