@@ -1,5 +1,7 @@
 #include "BackupFileName.h"
 
+#include "MbdbRecord.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -15,15 +17,6 @@ QString hexName(QByteArrayView digest)
     }
     return name;
 }
-
-bool isAscii(QByteArrayView bytes)
-{
-    for (char c : bytes) {
-        if (uchar(c) >= 0x80)
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 QString backupFileName(const QString& domain, const QString& relativePath)
@@ -35,7 +28,7 @@ QString backupFileName(const QString& domain, const QString& relativePath)
 QString backupFileName(QByteArrayView domainUtf8, QByteArrayView relativePathUtf8)
 {
     // Non-ASCII bytes may be invalid UTF-8, which decoding replaces; only the text form is named.
-    if (!isAscii(domainUtf8) || !isAscii(relativePathUtf8))
+    if (!isAsciiBytes(domainUtf8) || !isAsciiBytes(relativePathUtf8))
         return backupFileName(QString::fromUtf8(domainUtf8), QString::fromUtf8(relativePathUtf8));
     thread_local QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.reset();

@@ -185,18 +185,11 @@ void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
         quint32 index;
         bool ascii;
     };
-    auto ascii = [](QByteArrayView b) {
-        for (char c : b) {
-            if (uchar(c) >= 0x80)
-                return false;
-        }
-        return true;
-    };
     std::vector<Keyed> keyed;
     keyed.reserve(records.size());
     for (const MbdbRecord* r : records) {
         Keyed k{r->domain.textBytes(), r->path.textBytes(), r, quint32(keyed.size()), true};
-        k.ascii = ascii(k.domain) && ascii(k.path);
+        k.ascii = isAsciiBytes(k.domain) && isAsciiBytes(k.path);
         keyed.push_back(k);
     }
     auto compareField = [](QByteArrayView a, QByteArrayView b, bool bytes) {

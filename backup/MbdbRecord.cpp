@@ -19,22 +19,11 @@ QString MbdbString::toText() const
     return QString::fromUtf8(textBytes());
 }
 
-namespace {
-bool hasNonAscii(QByteArrayView bytes)
-{
-    for (char c : bytes) {
-        if (uchar(c) >= 0x80)
-            return true;
-    }
-    return false;
-}
-} // namespace
-
 // ASCII text compares byte by byte; anything else goes through Unicode case folding.
 bool MbdbString::equalsIgnoreCase(QLatin1String text) const
 {
     const QByteArrayView b = textBytes();
-    if (hasNonAscii(b))
+    if (!isAsciiBytes(b))
         return toText().compare(text, Qt::CaseInsensitive) == 0;
     return b.size() == text.size() && qstrnicmp(b.data(), text.data(), size_t(b.size())) == 0;
 }
@@ -42,7 +31,7 @@ bool MbdbString::equalsIgnoreCase(QLatin1String text) const
 bool MbdbString::startsWith(QLatin1String prefix, Qt::CaseSensitivity cs) const
 {
     const QByteArrayView b = textBytes();
-    if (cs == Qt::CaseInsensitive && hasNonAscii(b))
+    if (cs == Qt::CaseInsensitive && !isAsciiBytes(b))
         return toText().startsWith(prefix, cs);
     if (b.size() < prefix.size())
         return false;

@@ -54,5 +54,15 @@ struct MbdbRecord
 // Records keyed by backup file name.
 using ManifestMap = QHash<QString, MbdbRecord>;
 
+// True when every byte is below 0x80: such UTF-8 decodes to the same characters one by one.
+inline bool isAsciiBytes(QByteArrayView bytes)
+{
+    for (char c : bytes) {
+        if (uchar(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 // Write order: by domain, then by path (case-sensitive, by UTF-16 code unit).
 bool mbdbRecordLessThan(const MbdbRecord& a, const MbdbRecord& b);

@@ -43,6 +43,15 @@ void BackupCleaner::throwIfRejected() const
         throw -1;
 }
 
+void BackupCleaner::countRemoved(const MbdbRecord& record)
+{
+    if (record.isEmptyEntry())
+        return;
+    foundBytes += qint64(record.size);
+    if (!scanOnly)
+        clearedBytes += qint64(record.size);
+}
+
 void BackupCleaner::reportPercent(int percent)
 {
     // Only what the dialog would show differently is sent.

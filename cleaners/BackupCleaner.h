@@ -46,6 +46,9 @@ protected:
     void walkRecords(ManifestMap& map, const std::function<int(qint64 i, qint64 n)>& percent,
                      const std::function<bool(const MbdbRecord&)>& visit);
     void throwIfRejected() const;
+    // Counts a record that goes: its size is found, and in a clear pass also cleared. Folders and
+    // empty files count nothing.
+    void countRemoved(const MbdbRecord& record);
     void reportPercent(int percent);
 
     QString databasePath(const QString& name) const;

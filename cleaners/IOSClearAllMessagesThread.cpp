@@ -83,11 +83,7 @@ BackupCleaner::Outcome IOSClearAllMessagesThread::work(ManifestMap& map)
                                r.path.startsWith(QLatin1String("Library/SMS/Drafts/"));
             if (!media && !draft)
                 return false;
-            if (!r.isEmptyEntry()) {
-                foundBytes += qint64(r.size);
-                if (!scanOnly)
-                    clearedBytes += qint64(r.size);
-            }
+            countRemoved(r);
             return true;
         });
 

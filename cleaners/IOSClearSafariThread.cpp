@@ -30,11 +30,7 @@ BackupCleaner::Outcome IOSClearSafariThread::work(ManifestMap& map)
                 !r.path.startsWith(QLatin1String("Library/Safari/Thumbnails/")) &&
                 !r.path.startsWith(QLatin1String("Library/Safari/History.plist")))
                 return false;
-            if (!r.isEmptyEntry()) {
-                foundBytes += qint64(r.size);
-                if (!scanOnly)
-                    clearedBytes += qint64(r.size);
-            }
+            countRemoved(r);
             return true;
         });
 

@@ -538,6 +538,34 @@ bool MainWindow::runStep(ProgressForm& form, QThread& worker)
     return runWorkerStep(form, worker);
 }
 
+bool MainWindow::backUp(const IOSDevice& device, QDir& folder)
+{
+    ProgressForm form(QString(), this);
+    IOSMobileBackupThread worker(device, &form, this);
+    folder = worker.backupFolder();
+    return runStep(form, worker);
+}
+
+bool MainWindow::restore(const IOSDevice& device, const QDir& folder)
+{
+    ProgressForm form(QString(), this);
+    IOSMobileRestoreThread worker(device, folder, &form, this);
+    return runStep(form, worker);
+}
+
+template <class Cleaner>
+bool MainWindow::clean(const QDir& deviceBackup, bool scanOnly, qint64& found, qint64& cleared)
+{
+    ProgressForm form(QString(), this);
+    Cleaner cleaner(deviceBackup, &form, this);
+    cleaner.scanOnly = scanOnly;
+    if (!runStep(form, cleaner))
+        return false;
+    found += cleaner.foundBytes;
+    cleared += cleaner.clearedBytes;
+    return true;
+}
+
 bool MainWindow::probeAppContainer(const IOSDevice& device, const QString& identifier)
 {
     try {
@@ -666,22 +694,16 @@ void MainWindow::scanSysCache()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
-    ProgressForm backupForm(QString(), this);
-    IOSMobileBackupThread backup(device, &backupForm, this);
-    if (!runStep(backupForm, backup))
+    QDir folder;
+    if (!backUp(device, folder))
         return;
-    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
-    ProgressForm sysForm(QString(), this);
-    IOSClearSysThread sys(folder, &sysForm, this);
-    sys.scanOnly = true;
-    if (!runStep(sysForm, sys))
+    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
+    qint64 found = 0;
+    qint64 cleared = 0;
+    if (!clean<IOSClearSysThread>(deviceBackup, true, found, cleared) ||
+        !clean<IOSClearMMSAttaThread>(deviceBackup, true, found, cleared))
         return;
-    ProgressForm junkForm(QString(), this);
-    IOSClearMMSAttaThread junk(folder, &junkForm, this);
-    junk.scanOnly = true;
-    if (!runStep(junkForm, junk))
-        return;
-    m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(sys.foundBytes + junk.foundBytes)));
+    m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(found)));
 }
 
 void MainWindow::clearSysCache()
@@ -690,35 +712,19 @@ void MainWindow::clearSysCache()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
-    ProgressForm backupForm(QString(), this);
-    IOSMobileBackupThread backup(device, &backupForm, this);
-    if (!runStep(backupForm, backup))
+    QDir folder;
+    if (!backUp(device, folder))
         return;
-    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
+    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
     qint64 found = 0;
     qint64 cleared = 0;
-    if (m_cacheFiles->checked || m_tempFiles->checked) {
-        ProgressForm form(QString(), this);
-        IOSClearSysThread sys(folder, &form, this);
-        if (!runStep(form, sys))
-            return;
-        found += sys.foundBytes;
-        cleared += sys.clearedBytes;
-    }
-    if (m_junkFiles->checked) {
-        ProgressForm form(QString(), this);
-        IOSClearMMSAttaThread junk(folder, &form, this);
-        if (!runStep(form, junk))
-            return;
-        found += junk.foundBytes;
-        cleared += junk.clearedBytes;
-    }
-    if (cleared > 0) {
-        ProgressForm form(QString(), this);
-        IOSMobileRestoreThread restore(device, backup.backupFolder(), &form, this);
-        if (!runStep(form, restore))
-            return;
-    }
+    if ((m_cacheFiles->checked || m_tempFiles->checked) &&
+        !clean<IOSClearSysThread>(deviceBackup, false, found, cleared))
+        return;
+    if (m_junkFiles->checked && !clean<IOSClearMMSAttaThread>(deviceBackup, false, found, cleared))
+        return;
+    if (cleared > 0 && !restore(device, folder))
+        return;
     showInfoBox(tr("IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)));
 }
 
@@ -728,32 +734,23 @@ void MainWindow::scanRemoveData()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
-    ProgressForm backupForm(QString(), this);
-    IOSMobileBackupThread backup(device, &backupForm, this);
-    if (!runStep(backupForm, backup))
+    QDir folder;
+    if (!backUp(device, folder))
         return;
-    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
-    ProgressForm messagesForm(QString(), this);
-    IOSClearAllMessagesThread messages(folder, &messagesForm, this);
-    messages.scanOnly = true;
-    if (!runStep(messagesForm, messages))
+    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
+    qint64 messages = 0;
+    qint64 safari = 0;
+    qint64 calls = 0;
+    qint64 cleared = 0;
+    if (!clean<IOSClearAllMessagesThread>(deviceBackup, true, messages, cleared) ||
+        !clean<IOSClearSafariThread>(deviceBackup, true, safari, cleared) ||
+        !clean<IOSClearCallsThread>(deviceBackup, true, calls, cleared))
         return;
-    ProgressForm safariForm(QString(), this);
-    IOSClearSafariThread safari(folder, &safariForm, this);
-    safari.scanOnly = true;
-    if (!runStep(safariForm, safari))
-        return;
-    ProgressForm callsForm(QString(), this);
-    IOSClearCallsThread calls(folder, &callsForm, this);
-    calls.scanOnly = true;
-    if (!runStep(callsForm, calls))
-        return;
-    m_messages->size = messages.foundBytes;
-    m_safari->size = safari.foundBytes;
-    m_callHistory->size = calls.foundBytes;
+    m_messages->size = messages;
+    m_safari->size = safari;
+    m_callHistory->size = calls;
     m_removeModel->announceLayoutChange();
-    m_lbTotalRemoveData->setText(
-        QStringLiteral("(%1)").arg(formatSize(messages.foundBytes + safari.foundBytes + calls.foundBytes)));
+    m_lbTotalRemoveData->setText(QStringLiteral("(%1)").arg(formatSize(messages + safari + calls)));
 }
 
 void MainWindow::clearRemoveData()
@@ -766,44 +763,20 @@ void MainWindow::clearRemoveData()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
-    ProgressForm backupForm(QString(), this);
-    IOSMobileBackupThread backup(device, &backupForm, this);
-    if (!runStep(backupForm, backup))
+    QDir folder;
+    if (!backUp(device, folder))
         return;
-    const QDir folder(backup.backupFolder().filePath(device.uniqueDeviceId));
+    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
     qint64 found = 0;
     qint64 cleared = 0;
-    auto clean = [&](BackupCleaner& cleaner, ProgressForm& form) {
-        if (!runStep(form, cleaner))
-            return false;
-        found += cleaner.foundBytes;
-        cleared += cleaner.clearedBytes;
-        return true;
-    };
-    if (m_messages->checked) {
-        ProgressForm form(QString(), this);
-        IOSClearAllMessagesThread cleaner(folder, &form, this);
-        if (!clean(cleaner, form))
-            return;
-    }
-    if (m_safari->checked) {
-        ProgressForm form(QString(), this);
-        IOSClearSafariThread cleaner(folder, &form, this);
-        if (!clean(cleaner, form))
-            return;
-    }
-    if (m_callHistory->checked) {
-        ProgressForm form(QString(), this);
-        IOSClearCallsThread cleaner(folder, &form, this);
-        if (!clean(cleaner, form))
-            return;
-    }
-    if (cleared > 0) {
-        ProgressForm form(QString(), this);
-        IOSMobileRestoreThread restore(device, backup.backupFolder(), &form, this);
-        if (!runStep(form, restore))
-            return;
-    }
+    if (m_messages->checked && !clean<IOSClearAllMessagesThread>(deviceBackup, false, found, cleared))
+        return;
+    if (m_safari->checked && !clean<IOSClearSafariThread>(deviceBackup, false, found, cleared))
+        return;
+    if (m_callHistory->checked && !clean<IOSClearCallsThread>(deviceBackup, false, found, cleared))
+        return;
+    if (cleared > 0 && !restore(device, folder))
+        return;
     showInfoBox(tr("IDS_FOUND_%1_DATA_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)));
 }
 
@@ -833,13 +806,8 @@ void MainWindow::clearAppCache()
     const QList<AppInfo> apps = appsOfModel(true);
     if (!apps.isEmpty() && !probeAppContainer(device, apps.first().identifier)) {
         // The device keeps its containers closed: a backup and restore still frees the caches.
-        ProgressForm backupForm(QString(), this);
-        IOSMobileBackupThread backup(device, &backupForm, this);
-        if (!runStep(backupForm, backup))
-            return;
-        ProgressForm restoreForm(QString(), this);
-        IOSMobileRestoreThread restore(device, backup.backupFolder(), &restoreForm, this);
-        if (!runStep(restoreForm, restore))
+        QDir folder;
+        if (!backUp(device, folder) || !restore(device, folder))
             return;
         showInfoBox(QStringLiteral("Successfully removed App Cache & Junk."));
         return;

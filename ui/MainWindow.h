@@ -12,6 +12,7 @@ class MyListView;
 class ProgressForm;
 class QCheckBox;
 class QComboBox;
+class QDir;
 class QLabel;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -79,6 +80,12 @@ private:
 
     // One step of a flow: the worker under its own progress dialog.
     bool runStep(ProgressForm& form, QThread& worker);
+    // The backup step; on success `folder` is the temporary backup folder it used.
+    bool backUp(const IOSDevice& device, QDir& folder);
+    bool restore(const IOSDevice& device, const QDir& folder);
+    // One cleaner step on the device's backup; adds its totals on success.
+    template <class Cleaner>
+    bool clean(const QDir& deviceBackup, bool scanOnly, qint64& found, qint64& cleared);
 
     ItemModelAppIcon* m_sysModel;
     ItemModelAppIcon* m_appModel;

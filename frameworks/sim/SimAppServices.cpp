@@ -4,6 +4,7 @@
 //   media/                        what "com.apple.afc" shows
 // Switches: "BrowseBatchSize" (apps per Browse reply, default 3), "RefusedContainers" (identifiers
 // whose containers house arrest refuses, as current iOS does for App Store apps).
+#include "PlistString.h"
 #include "SimAfc.h"
 #include "SimServices.h"
 
@@ -15,14 +16,7 @@ namespace {
 
 std::string stringValue(plist_t dict, const char* key)
 {
-    plist_t item = dict ? plist_dict_get_item(dict, key) : nullptr;
-    if (!item || plist_get_node_type(item) != PLIST_STRING)
-        return std::string();
-    char* text = nullptr;
-    plist_get_string_val(item, &text);
-    std::string result = text ? text : "";
-    std::free(text);
-    return result;
+    return plistString(dict ? plist_dict_get_item(dict, key) : nullptr);
 }
 
 void installationProxy(SimSocket& socket)

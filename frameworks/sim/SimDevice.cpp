@@ -1,5 +1,7 @@
 #include "SimDevice.h"
 
+#include "PlistString.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,12 +95,8 @@ std::vector<std::string> SimDevice::strings(const char* key) const
     if (item && plist_get_node_type(item) == PLIST_ARRAY) {
         for (uint32_t i = 0; i < plist_array_get_size(item); ++i) {
             plist_t s = plist_array_get_item(item, i);
-            if (plist_get_node_type(s) != PLIST_STRING)
-                continue;
-            char* text = nullptr;
-            plist_get_string_val(s, &text);
-            result.emplace_back(text ? text : "");
-            std::free(text);
+            if (plist_get_node_type(s) == PLIST_STRING)
+                result.push_back(plistString(s));
         }
     }
     if (holder)
@@ -150,13 +148,7 @@ plist_t SimDevice::copyValue(const std::string& domain, const std::string& key) 
 std::string SimDevice::rootString(const char* key) const
 {
     plist_t value = copyValue(std::string(), key);
-    std::string result;
-    if (value && plist_get_node_type(value) == PLIST_STRING) {
-        char* text = nullptr;
-        plist_get_string_val(value, &text);
-        result = text ? text : "";
-        std::free(text);
-    }
+    const std::string result = plistString(value);
     if (value)
         plist_free(value);
     return result;

@@ -1,6 +1,7 @@
 // The mobile device framework over simulated devices: each device is a folder under
 // SPACEWELL_SIM_ROOT (see SimDevice.h). Devices appear and disappear as their folders do.
 #include "MobileDevice.h"
+#include "PlistString.h"
 #include "SimServices.h"
 
 #include <dirent.h>
@@ -131,17 +132,6 @@ void watch()
         known = now;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
-}
-
-std::string stringOf(plist_t node)
-{
-    if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::string();
-    char* text = nullptr;
-    plist_get_string_val(node, &text);
-    std::string result = text ? text : "";
-    std::free(text);
-    return result;
 }
 
 // The calling thread's connection state; false when it has not connected.
@@ -279,7 +269,7 @@ plist_t AMDeviceCopyValue(void* device, plist_t domain, plist_t key)
         if (!connected(state))
             return nullptr;
     }
-    return state->device.copyValue(stringOf(domain), stringOf(key));
+    return state->device.copyValue(plistString(domain), plistString(key));
 }
 
 int AMDeviceStartService(void* device, plist_t serviceName, int* socketOut, void*)
@@ -295,7 +285,7 @@ int AMDeviceStartService(void* device, plist_t serviceName, int* socketOut, void
         if (!session)
             return AMDeviceErrorSessionInactive;
     }
-    const std::string name = stringOf(serviceName);
+    const std::string name = plistString(serviceName);
     for (const std::string& refused : state->device.strings("RefusedServices")) {
         if (refused == name)
             return AMDeviceErrorServiceProhibited;

@@ -3,6 +3,7 @@
 // disconnect; each calling thread gets its own lockdown connection so that requests from the
 // user-interface thread and a worker never share one.
 #include "MobileDevice.h"
+#include "PlistString.h"
 
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
@@ -103,17 +104,6 @@ Connection* connectionOf(DeviceState* state)
     return it == state->connections.end() || !it->second.lockdown ? nullptr : &it->second;
 }
 
-std::string stringOf(plist_t node)
-{
-    if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::string();
-    char* text = nullptr;
-    plist_get_string_val(node, &text);
-    std::string result = text ? text : "";
-    std::free(text);
-    return result;
-}
-
 // The host identifier from usbmuxd's pair record for the device.
 std::string hostId(const std::string& udid)
 {
@@ -124,7 +114,7 @@ std::string hostId(const std::string& udid)
     plist_t record = nullptr;
     plist_from_memory(data, size, &record);
     std::free(data);
-    std::string id = record ? stringOf(plist_dict_get_item(record, "HostID")) : std::string();
+    std::string id = record ? plistString(plist_dict_get_item(record, "HostID")) : std::string();
     if (record)
         plist_free(record);
     return id;
@@ -307,8 +297,8 @@ plist_t AMDeviceCopyValue(void* device, plist_t domain, plist_t key)
     Connection* c = connectionOf(state);
     if (!c)
         return nullptr;
-    const std::string domainText = stringOf(domain);
-    const std::string keyText = stringOf(key);
+    const std::string domainText = plistString(domain);
+    const std::string keyText = plistString(key);
     plist_t value = nullptr;
     if (lockdownd_get_value(c->lockdown, domain ? domainText.c_str() : nullptr,
                             key ? keyText.c_str() : nullptr, &value) != LOCKDOWN_E_SUCCESS) {
@@ -330,7 +320,7 @@ int AMDeviceStartService(void* device, plist_t serviceName, int* socketOut, void
         return AMDeviceErrorMux;
     lockdownd_service_descriptor_t service = nullptr;
     const lockdownd_error_t rc =
-        lockdownd_start_service(c->lockdown, stringOf(serviceName).c_str(), &service);
+        lockdownd_start_service(c->lockdown, plistString(serviceName).c_str(), &service);
     if (rc != LOCKDOWN_E_SUCCESS || !service) {
         if (service)
             lockdownd_service_descriptor_free(service);

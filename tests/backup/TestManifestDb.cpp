@@ -5,8 +5,10 @@
 #include "ManifestDb.h"
 #include "SimDeviceFolder.h"
 
+#include "ErrorText.h"
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <QTest>
 
 #include <sqlite3.h>
@@ -65,15 +67,6 @@ class TestManifestDb : public QObject
         return FixtureDatabases::scalar(
                    path(), QStringLiteral("select hex(file) from Files where fileID='%1'").arg(fileId))
             .toLatin1();
-    }
-    static QString errorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return QString::fromUtf8(e.what());
-        }
-        return QString();
     }
 
 private slots:

@@ -3,7 +3,9 @@
 #include "MobileDeviceManager.h"
 #include "SimDeviceFolder.h"
 
+#include "ErrorText.h"
 #include <QTemporaryDir>
+
 #include <QTest>
 #include <QThread>
 
@@ -45,15 +47,6 @@ class TestDeviceManager : public QObject
         if (!QTest::qWaitFor([&] { return m_receiver.arrived.size() > before; }, 5000))
             return nullptr;
         return m_receiver.arrived.last();
-    }
-    static QString errorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return QString::fromUtf8(e.what());
-        }
-        return QString();
     }
 
 private slots:

@@ -1,5 +1,7 @@
 #include "MobileDeviceManager.h"
 
+#include "ErrorText.h"
+
 #include <QTest>
 
 #include <sys/socket.h>
@@ -30,15 +32,6 @@ class TestFraming : public QObject
     {
         const char b[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
         return QByteArray(b, 4);
-    }
-    QString errorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return QString::fromUtf8(e.what());
-        }
-        return QString();
     }
 
 private slots:

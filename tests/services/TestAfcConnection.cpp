@@ -1,4 +1,5 @@
 #include "AfcConnection.h"
+#include "ErrorText.h"
 #include "SimSession.h"
 
 #include <QFile>
@@ -12,16 +13,6 @@ class TestAfcConnection : public QObject
     std::unique_ptr<SimDeviceFolder> m_phone;
     IOSDevice m_device;
     QDir m_container;
-
-    static QString errorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return QString::fromUtf8(e.what());
-        }
-        return QString();
-    }
 
 private slots:
     void initTestCase()

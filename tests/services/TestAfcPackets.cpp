@@ -1,5 +1,7 @@
 #include "AfcPackets.h"
 
+#include "ErrorText.h"
+
 #include <QTest>
 #include <QtEndian>
 
@@ -45,15 +47,6 @@ class TestAfcPackets : public QObject
             got += int(r);
         }
         return b.left(got);
-    }
-    static QString errorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return QString::fromUtf8(e.what());
-        }
-        return QString();
     }
 
 private slots:
