@@ -194,7 +194,9 @@ void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
     }
     auto compareField = [](QByteArrayView a, QByteArrayView b, bool bytes) {
         if (bytes) {
-            const int c = std::memcmp(a.data(), b.data(), size_t(std::min(a.size(), b.size())));
+            // An absent string has no bytes at all, and memcmp must not see its null pointer.
+            const size_t common = size_t(std::min(a.size(), b.size()));
+            const int c = common ? std::memcmp(a.data(), b.data(), common) : 0;
             return c != 0 ? c : (a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0));
         }
         return QString::compare(QString::fromUtf8(a), QString::fromUtf8(b), Qt::CaseSensitive);
