@@ -75,7 +75,8 @@ quint64 uintOf(plist_t node, quint64 fallback = 0)
     if (plist_get_node_type(node) == PLIST_REAL) {
         double d = 0;
         plist_get_real_val(node, &d);
-        return d > 0 ? quint64(d) : 0;
+        // Only values a 64-bit count can hold; anything else (NaN included) counts as 0.
+        return d > 0 && d < 18446744073709551616.0 ? quint64(d) : 0;
     }
     return fallback;
 }
@@ -137,10 +138,9 @@ bool unarchiveMbFile(const QByteArray& blob, MbdbRecord& r)
     r.protectionClass = quint8(uintOf(plist_dict_get_item(root, "ProtectionClass")));
     if (plist_t target = deref(objects, plist_dict_get_item(root, "Target"));
         target && plist_get_node_type(target) == PLIST_STRING) {
-        char* t = nullptr;
-        plist_get_string_val(target, &t);
-        r.linkTarget = text(QByteArray(t ? t : ""));
-        std::free(t);
+        uint64_t length = 0;
+        const char* t = plist_get_string_ptr(target, &length);
+        r.linkTarget = text(QByteArray(t ? t : "", t ? qsizetype(length) : 0));
     }
     if (plist_t digest = deref(objects, plist_dict_get_item(root, "Digest"));
         digest && plist_get_node_type(digest) == PLIST_DATA) {

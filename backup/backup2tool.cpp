@@ -128,8 +128,11 @@ void backup2tool::run(int op)
     const qsizetype zero = output.indexOf('\0');
     if (zero >= 0)
         output.truncate(zero);
-    const QString text = QString::fromLatin1(output);
+    QString text = QString::fromLatin1(output);
     qDebug("%s", qUtf8Printable(text));
+    // A tool that died (not killed by Cancel) did not finish, whatever it printed before.
+    if (tool.exitStatus() == QProcess::CrashExit)
+        text += QStringLiteral("\nError: AppleMobileBackup stopped unexpectedly.");
     if (text.contains(QLatin1String("error"), Qt::CaseInsensitive))
         throw std::runtime_error(text.toUtf8().toStdString());
 }

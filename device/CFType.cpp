@@ -167,11 +167,10 @@ QString CFType::toString() const
 {
     if (!isString())
         return QString();
-    char* text = nullptr;
-    plist_get_string_val(ref(), &text);
-    const QString result = QString::fromUtf8(text);
-    std::free(text);
-    return result;
+    // By pointer and length: a string holding a zero byte would trip libplist's own check.
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(ref(), &length);
+    return text ? QString::fromUtf8(text, qsizetype(length)) : QString();
 }
 
 QByteArray CFType::toByteArray() const

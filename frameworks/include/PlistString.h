@@ -10,9 +10,8 @@ inline std::string plistString(plist_t node)
 {
     if (!node || plist_get_node_type(node) != PLIST_STRING)
         return std::string();
-    char* text = nullptr;
-    plist_get_string_val(node, &text);
-    std::string result = text ? text : "";
-    std::free(text);
-    return result;
+    // By pointer and length: a string holding a zero byte would trip libplist's own check.
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return text ? std::string(text, size_t(length)) : std::string();
 }

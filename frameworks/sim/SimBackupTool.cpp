@@ -36,6 +36,14 @@ int fail(const QString& text)
     return 1;
 }
 
+// A failure while the device is gone is the device's going.
+int failOrGone(const SimDevice& device, const char* run, const QString& text)
+{
+    if (!device.exists())
+        return fail(QStringLiteral("the device was disconnected during the %1.").arg(QLatin1String(run)));
+    return fail(text);
+}
+
 void say(const QString& text)
 {
     std::printf("%s\n", qPrintable(text));
@@ -67,7 +75,7 @@ void takeTime(const SimDevice& device, const char* what)
 {
     const long long seconds = device.number("BackupSeconds", 0);
     const int steps = int(seconds * 5);
-    for (int i = 1; i <= steps; ++i) {
+    for (int i = 1; i <= steps && device.exists(); ++i) {
         QThread::msleep(200);
         say(QStringLiteral("%1: %2%").arg(QLatin1String(what)).arg(i * 100 / steps));
     }
@@ -150,7 +158,7 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
                 const QString copy = BackupManifest::backupFilePath(QDir(staging), r.fileName(), format);
                 QDir().mkpath(QFileInfo(copy).absolutePath());
                 if (!QFile::copy(path, copy))
-                    return fail(QStringLiteral("cannot copy %1").arg(path));
+                    return failOrGone(device, "backup", QStringLiteral("cannot copy %1").arg(path));
             }
             manifest.insert(r.fileName(), r);
         }
@@ -164,6 +172,8 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
         return fail(QString::fromUtf8(e.what()));
     }
     takeTime(device, "Backup");
+    if (!device.exists())
+        return fail(QStringLiteral("the device was disconnected during the backup."));
 
     const QByteArray udid = args.udid.toUtf8();
     const QByteArray version = rootValue(device, "ProductVersion").toUtf8();
@@ -257,13 +267,17 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
             QDir().mkpath(QFileInfo(target).absolutePath());
             const QString source = backupManifest.filePath(it.key());
             if (!QFile::copy(source, target))
-                return fail(
-                    QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path));
+                return failOrGone(device, "restore",
+                                  QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path));
         }
     }
     takeTime(device, "Restore");
+    if (!device.exists()) {
+        removeDirectory(staging.absolutePath());
+        return fail(QStringLiteral("the device was disconnected during the restore."));
+    }
     if (!swapIn(staging.absolutePath(), deviceFolder + QStringLiteral("/files")))
-        return fail(QStringLiteral("cannot put the restored files in place"));
+        return failOrGone(device, "restore", QStringLiteral("cannot put the restored files in place"));
     say(QStringLiteral("Restore Successful."));
     return 0;
 }

@@ -113,6 +113,7 @@ private slots:
         QTest::newRow("Error, status 0") << QByteArray("echo 'Error: the device went away'; exit 0") << true;
         QTest::newRow("ERROR on stderr") << QByteArray("echo 'ERROR code 5' >&2") << true;
         QTest::newRow("clean, status 3") << QByteArray("echo 'Backup done.'; exit 3") << false;
+        QTest::newRow("killed half-way") << QByteArray("echo 'Backing up 40%'; kill -9 $$") << true;
     }
 
     void errorInTheOutputFails()

@@ -126,7 +126,12 @@ QVariant SimDeviceFolder::switchValue(const QString& key) const
 
 void SimDeviceFolder::remove()
 {
-    m_dir.removeRecursively();
+    // At once, as a cable is pulled: the folder leaves in one rename and is deleted afterwards.
+    const QString gone = m_dir.absolutePath() + QStringLiteral(".unplugged");
+    if (QDir().rename(m_dir.absolutePath(), gone))
+        QDir(gone).removeRecursively();
+    else
+        m_dir.removeRecursively();
 }
 
 QDir SimDeviceFolder::addApp(const QString& identifier, const QString& name)
