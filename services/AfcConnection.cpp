@@ -50,6 +50,12 @@ void AfcConnection::open(const QString& appIdentifier)
     }
 }
 
+void AfcConnection::adopt(int socket)
+{
+    close();
+    m_socket = socket;
+}
+
 void AfcConnection::close()
 {
     if (m_socket != 0)

@@ -31,6 +31,8 @@ public:
     // An app identifier opens that app's container; an empty one opens the media folder.
     void open(const QString& appIdentifier);
     void close();
+    // Takes over a socket that already speaks AFC (closing any socket held before).
+    void adopt(int socket);
     bool isOpen() const { return m_socket != 0; }
     int socket() const { return m_socket; }
 

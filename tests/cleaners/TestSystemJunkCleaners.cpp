@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <QTimer>
+#include <sqlite3.h>
 
 namespace {
 QString name(const char* domain, const char* path)
@@ -265,6 +267,27 @@ private slots:
         const CleanerResult r = runCleaner<IOSClearMMSAttaThread>(QDir(folder()), false);
         QVERIFY(r.succeeded);
         QCOMPARE(r.found, 0);
+        QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
+    }
+
+    void lockedMessagesDatabaseFailsClearly()
+    {
+        BackupFixture b(folder());
+        const QString db = b.filePath(QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
+        FixtureDatabases::createNewerMessages(db, {}, false);
+        b.addExisting(QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
+        b.writeManifest();
+        // Another program holds the database and does not let go.
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(db.toUtf8().constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        const auto before = BackupFixture::snapshot(QDir(folder()));
+        const CleanerResult r = runCleaner<IOSClearMMSAttaThread>(QDir(folder()), false);
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        QVERIFY(!r.succeeded);
+        QVERIFY2(r.boxes.value(0).contains(QStringLiteral("database is locked")),
+                 qPrintable(r.boxes.value(0)));
         QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
     }
 

@@ -1,3 +1,4 @@
+#include "AfcConnection.h"
 #include "AfcPackets.h"
 
 #include "ErrorText.h"
@@ -149,6 +150,24 @@ private slots:
         QCOMPARE(qFromLittleEndian<quint64>(sent.constData() + 40), 7u);
         QCOMPARE(qFromLittleEndian<quint64>(sent.constData() + 48), 100u);
         QCOMPARE(qFromLittleEndian<quint64>(sent.constData() + 56 + 48), 90u);
+    }
+
+    void listingsStayInsideTheFolder()
+    {
+        // A device that names entries leading elsewhere: only plain names are followed.
+        const QByteArray info("st_size\0"
+                              "5\0st_ifmt\0S_IFREG\0",
+                              26);
+        peerSends(packet(2, QByteArray(".\0..\0../../Documents\0Caches/../../x\0\0good\0", 47)) +
+                  packet(2, info));
+        AfcConnection afc(nullptr);
+        afc.adopt(::dup(m_ours)); // the connection closes its own copy
+        const QList<AfcFileInfo> entries = afc.listDirectory(QStringLiteral("/Library/Caches"));
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.at(0).path, QStringLiteral("/Library/Caches/good"));
+        // Exactly one file info was asked for, for the plain name.
+        const QByteArray sent = peerReads(40 + 16 + 40 + 21);
+        QCOMPARE(sent.mid(96), QByteArray("/Library/Caches/good\0", 21));
     }
 
     void fileOpenHandles()

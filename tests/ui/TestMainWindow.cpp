@@ -464,7 +464,7 @@ private slots:
         SimDeviceFolder::writeFile(
             folder + QStringLiteral("/data.txt"),
             "32000000000,8000000000\n1048576\n1024,2048,3072\ncom.a,icon.png,2048\nbad line\n"
-            "com.b,icon.png,1024,extra\n");
+            "com.b,icon.png,1024,extra\ncom.c,../../../../etc/passwd,5\n");
         BoxAnswerer ok;
         MainWindow window;
         QVERIFY(ok.texts.isEmpty());
@@ -480,7 +480,11 @@ private slots:
                  QStringLiteral("(6.0 KB)"));
         QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lbTotalAppCache"))->text(),
                  QStringLiteral("(3.0 KB)"));
-        QCOMPARE(window.findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model()->rowCount(), 2);
+        auto* apps = window.findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
+        QCOMPARE(apps->rowCount(), 3);
+        // An icon name from the file never leads out of the device's folder.
+        auto* node = static_cast<_APPIconItemNode*>(apps->index(2, 0).internalPointer());
+        QCOMPARE(node->iconPath, QDir(folder).filePath(QStringLiteral("passwd")));
         QTest::qWait(300); // a simulated device is listed: no hint
         QVERIFY(ok.texts.isEmpty());
         QDir(appDataDir().filePath(QStringLiteral("virtual_ios"))).removeRecursively();
