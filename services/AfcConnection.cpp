@@ -26,6 +26,15 @@ void house_arrest_vend_container(int socket, const QString& appIdentifier)
 
 AfcConnection::AfcConnection(void* device) : m_device(device) {}
 
+void AfcConnection::noteFailure(const std::exception& e)
+{
+    // Transport failures, unlike a status the device sends, mean the stream is lost.
+    const QString text = QString::fromUtf8(e.what());
+    if (text.startsWith(QLatin1String("send AFC")) || text.startsWith(QLatin1String("read AFC header")) ||
+        text.startsWith(QLatin1String("read AFC file block")))
+        m_broken = true;
+}
+
 AfcConnection::~AfcConnection()
 {
     close();
@@ -73,7 +82,8 @@ bool AfcConnection::openFile(const QString& path, quint64 mode, AfcFile& file)
         file.m_socket = m_socket;
         file.m_handle = handle;
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        noteFailure(e);
         return false;
     }
 }
@@ -83,7 +93,8 @@ bool AfcConnection::removePath(const QString& path)
     try {
         afc_remove_path(m_socket, path);
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        noteFailure(e);
         return false;
     }
 }
@@ -104,7 +115,8 @@ AfcFileInfo AfcConnection::fileInfo(const QString& path)
             info.modified = QDateTime::fromMSecsSinceEpoch(ns / 1000000, Qt::LocalTime);
         }
         return info;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        noteFailure(e);
         return AfcFileInfo();
     }
 }
@@ -115,7 +127,8 @@ QList<AfcFileInfo> AfcConnection::listDirectory(const QString& folder)
     QStringList names;
     try {
         names = afc_read_directory(m_socket, folder);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        noteFailure(e);
         return result;
     }
     for (const QString& name : names) {

@@ -34,6 +34,9 @@ public:
     // Takes over a socket that already speaks AFC (closing any socket held before).
     void adopt(int socket);
     bool isOpen() const { return m_socket != 0; }
+    // True once a request could not be sent or its reply did not arrive: the device is gone or the
+    // connection broke, and the object-level results since then mean nothing.
+    bool isBroken() const { return m_broken; }
     int socket() const { return m_socket; }
 
     bool openFile(const QString& path, quint64 mode, AfcFile& file);
@@ -44,8 +47,11 @@ public:
     QList<AfcFileInfo> listDirectory(const QString& folder);
 
 private:
+    void noteFailure(const std::exception& e);
+
     void* m_device;
     int m_socket = 0;
+    bool m_broken = false;
 };
 
 // A file opened through an AfcConnection; it borrows the connection's socket.

@@ -4,6 +4,8 @@
 #include "FormatSize.h"
 #include "WorkerReport.h"
 
+#include <stdexcept>
+
 IOSClearAppCacheThread::IOSClearAppCacheThread(const IOSDevice& device, const QList<AppInfo>& apps,
                                                ProgressForm* progressForm, QObject* parent)
     : QThread(parent), m_device(device), m_apps(apps), m_progressForm(progressForm)
@@ -44,6 +46,14 @@ void IOSClearAppCacheThread::run()
                 sizes[app.identifier] = 0;
                 sizes[app.identifier] = measureTree(connection, QStringLiteral("/Library/Caches"), remove) +
                                         measureTree(connection, QStringLiteral("/Library/tmp"), remove);
+                // Sizes measured over a lost connection would be wrong, not zero.
+                if (connection.isBroken())
+                    throw std::runtime_error(
+                        QStringLiteral("The connection to the device was lost while reading "
+                                       "%1. Reconnect the device and try again.")
+                            .arg(app.name.toHtmlEscaped())
+                            .toUtf8()
+                            .toStdString());
                 connection.close();
                 if (i == n)
                     break;

@@ -146,6 +146,8 @@ void serveAfc(SimSocket& socket, const std::string& root)
         const uint64_t op = le64(header + 32);
         if (entire < 40 || entire - 40 > maxRequest)
             break;
+        if (!socket.device().exists())
+            break; // unplugged: the connection goes with the device
         std::string data(size_t(entire - 40), '\0');
         if (!data.empty() && !socket.readExact(&data[0], data.size()))
             break;

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 const QString home = QStringLiteral("HomeDomain");
 const QString media = QStringLiteral("MediaDomain");
@@ -197,6 +200,31 @@ private slots:
         const auto after = BackupFixture::snapshot(dir());
         QCOMPARE(after.value(dbName), dbBefore);
         QCOMPARE(after.value(manifestName), manifestBefore);
+    }
+
+    void diskFullWhileCopyingTheDatabase()
+    {
+        const BackupFixture b = messagesBackup();
+        const auto before = BackupFixture::snapshot(dir());
+        // A file size limit makes the working copy's writes fail as a full disk would.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limited = old;
+        limited.rlim_cur = 8192;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!r.succeeded);
+        QVERIFY2(r.boxes.value(0).contains(QStringLiteral("cant copy sms db to ")),
+                 qPrintable(r.boxes.value(0)));
+        auto after = BackupFixture::snapshot(dir());
+        // Whatever part of a working copy got written is left beside the database, never in its place.
+        for (const QString& key : after.keys()) {
+            if (!before.contains(key))
+                after.remove(key);
+        }
+        QCOMPARE(after, before);
     }
 
     void messagesMissingDatabaseIsNotAnError()

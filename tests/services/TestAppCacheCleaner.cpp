@@ -15,10 +15,17 @@ class ReportCounter : public QObject
 public:
     int calls = 0;
     int cancelAt = -1;
+    int actAt = -1;
+    std::function<void()> act;
     bool eventFilter(QObject* watched, QEvent* e) override
     {
-        if (e->type() == QEvent::MetaCall && ++calls == cancelAt)
+        if (e->type() != QEvent::MetaCall)
+            return false;
+        ++calls;
+        if (calls == cancelAt)
             static_cast<ProgressForm*>(watched)->cancel();
+        if (calls == actAt && act)
+            act();
         return false;
     }
 };
@@ -51,11 +58,14 @@ class TestAppCacheCleaner : public QObject
         int reports = 0;
     };
 
-    Result run(const IOSDevice& device, const QList<AppInfo>& apps, bool scanOnly, int cancelAtReport = -1)
+    Result run(const IOSDevice& device, const QList<AppInfo>& apps, bool scanOnly, int cancelAtReport = -1,
+               int actAtReport = -1, std::function<void()> act = {})
     {
         ProgressForm form(QString(), nullptr);
         ReportCounter counter;
         counter.cancelAt = cancelAtReport;
+        counter.actAt = actAtReport;
+        counter.act = std::move(act);
         form.installEventFilter(&counter);
         IOSClearAppCacheThread worker(device, apps, &form, nullptr);
         worker.scanOnly = scanOnly;
@@ -170,6 +180,24 @@ private slots:
         QCOMPARE(int(QDir(app.filePath(QStringLiteral("Library/Caches/d"))).entryList(QDir::Files).size()),
                  left);
         phone.remove();
+    }
+
+    void unpluggedDuringAScanSaysSo()
+    {
+        SimDeviceFolder phone(m_sim.root.path(), QStringLiteral("unplugged"));
+        const QDir app = phone.addApp(QStringLiteral("com.example.big"), QStringLiteral("Big"));
+        for (int i = 0; i < 200; ++i)
+            SimDeviceFolder::writeFile(
+                app.filePath(QStringLiteral("Library/Caches/d/f%1").arg(i, 3, 10, QLatin1Char('0'))), "x");
+        phone.setSwitch(QStringLiteral("ReplyDelayMs"), 2);
+        const IOSDevice device = m_sim.attach(phone);
+        const Result r = run(device, {{QStringLiteral("com.example.big"), QStringLiteral("Big")}}, true, -1,
+                             20, [&phone] { phone.remove(); });
+        QVERIFY(!r.ok);
+        QCOMPARE(r.boxes.size(), 1);
+        QVERIFY2(
+            r.boxes.at(0).contains(QStringLiteral("connection to the device was lost while reading Big")),
+            qPrintable(r.boxes.at(0)));
     }
 
     void refusedContainerEndsTheRun()
