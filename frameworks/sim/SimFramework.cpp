@@ -75,7 +75,8 @@ std::set<std::string> presentDevices(const std::string& root)
         return names;
     while (dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == "..")
+        // Hidden folders are devices being built or taken away, never a device.
+        if (name.empty() || name[0] == '.')
             continue;
         SimDevice probe{root + "/" + name, name};
         if (probe.exists())

@@ -127,7 +127,10 @@ QVariant SimDeviceFolder::switchValue(const QString& key) const
 void SimDeviceFolder::remove()
 {
     // At once, as a cable is pulled: the folder leaves in one rename and is deleted afterwards.
-    const QString gone = m_dir.absolutePath() + QStringLiteral(".unplugged");
+    QDir parent = m_dir;
+    parent.cdUp();
+    const QString gone =
+        parent.filePath(QStringLiteral(".") + m_dir.dirName() + QStringLiteral(".unplugged"));
     if (QDir().rename(m_dir.absolutePath(), gone))
         QDir(gone).removeRecursively();
     else
