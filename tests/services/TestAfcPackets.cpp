@@ -158,7 +158,7 @@ private slots:
         const QByteArray info("st_size\0"
                               "5\0st_ifmt\0S_IFREG\0",
                               26);
-        peerSends(packet(2, QByteArray(".\0..\0../../Documents\0Caches/../../x\0\0good\0", 47)) +
+        peerSends(packet(2, QByteArray(".\0..\0../../Documents\0Caches/../../x\0\0good\0", 42)) +
                   packet(2, info));
         AfcConnection afc(nullptr);
         afc.adopt(::dup(m_ours)); // the connection closes its own copy
