@@ -105,6 +105,18 @@ Connection* connectionOf(DeviceState* state)
 }
 
 // The host identifier from usbmuxd's pair record for the device.
+// Runs `work` with the calling thread's connection, under the device's lock; `missing` when the
+// device or the connection is not there.
+template <typename R, typename Work> R onConnection(void* device, R missing, Work work)
+{
+    DeviceState* state = stateOf(device);
+    if (!state)
+        return missing;
+    std::lock_guard<std::mutex> lock(state->mutex);
+    Connection* c = connectionOf(state);
+    return c ? work(*state, *c) : missing;
+}
+
 std::string hostId(const std::string& udid)
 {
     char* data = nullptr;
@@ -218,45 +230,29 @@ int AMDeviceIsPaired(void* device)
 
 int AMDevicePair(void* device)
 {
-    DeviceState* state = stateOf(device);
-    if (!state)
-        return AMDeviceErrorMux;
-    std::lock_guard<std::mutex> lock(state->mutex);
-    Connection* c = connectionOf(state);
-    if (!c)
-        return AMDeviceErrorMux;
     // Passcode set, the Trust dialog still open and Trust refused come back as -17, -19 and -18.
-    return int(lockdownd_pair(c->lockdown, nullptr));
+    return onConnection(device, int(AMDeviceErrorMux),
+                        [](DeviceState&, Connection& c) { return int(lockdownd_pair(c.lockdown, nullptr)); });
 }
 
 int AMDeviceValidatePairing(void* device)
 {
-    DeviceState* state = stateOf(device);
-    if (!state)
-        return AMDeviceErrorMux;
-    std::lock_guard<std::mutex> lock(state->mutex);
-    Connection* c = connectionOf(state);
-    if (!c)
-        return AMDeviceErrorMux;
-    return int(lockdownd_validate_pair(c->lockdown, nullptr));
+    return onConnection(device, int(AMDeviceErrorMux), [](DeviceState&, Connection& c) {
+        return int(lockdownd_validate_pair(c.lockdown, nullptr));
+    });
 }
 
 int AMDeviceStartSession(void* device)
 {
-    DeviceState* state = stateOf(device);
-    if (!state)
-        return AMDeviceErrorMux;
-    std::lock_guard<std::mutex> lock(state->mutex);
-    Connection* c = connectionOf(state);
-    if (!c)
-        return AMDeviceErrorMux;
-    const std::string host = hostId(state->udid);
-    if (host.empty())
-        return AMDeviceErrorMissingPairRecord;
-    std::free(c->sessionId);
-    c->sessionId = nullptr;
-    int ssl = 0;
-    return int(lockdownd_start_session(c->lockdown, host.c_str(), &c->sessionId, &ssl));
+    return onConnection(device, int(AMDeviceErrorMux), [](DeviceState& state, Connection& c) {
+        const std::string host = hostId(state.udid);
+        if (host.empty())
+            return int(AMDeviceErrorMissingPairRecord);
+        std::free(c.sessionId);
+        c.sessionId = nullptr;
+        int ssl = 0;
+        return int(lockdownd_start_session(c.lockdown, host.c_str(), &c.sessionId, &ssl));
+    });
 }
 
 int AMDeviceStopSession(void* device)
@@ -290,23 +286,18 @@ int AMDeviceDisconnect(void* device)
 
 plist_t AMDeviceCopyValue(void* device, plist_t domain, plist_t key)
 {
-    DeviceState* state = stateOf(device);
-    if (!state)
-        return nullptr;
-    std::lock_guard<std::mutex> lock(state->mutex);
-    Connection* c = connectionOf(state);
-    if (!c)
-        return nullptr;
-    const std::string domainText = plistString(domain);
-    const std::string keyText = plistString(key);
-    plist_t value = nullptr;
-    if (lockdownd_get_value(c->lockdown, domain ? domainText.c_str() : nullptr,
-                            key ? keyText.c_str() : nullptr, &value) != LOCKDOWN_E_SUCCESS) {
-        if (value)
-            plist_free(value);
-        return nullptr;
-    }
-    return value;
+    return onConnection(device, plist_t(nullptr), [domain, key](DeviceState&, Connection& c) {
+        const std::string domainText = plistString(domain);
+        const std::string keyText = plistString(key);
+        plist_t value = nullptr;
+        if (lockdownd_get_value(c.lockdown, domain ? domainText.c_str() : nullptr,
+                                key ? keyText.c_str() : nullptr, &value) != LOCKDOWN_E_SUCCESS) {
+            if (value)
+                plist_free(value);
+            return plist_t(nullptr);
+        }
+        return value;
+    });
 }
 
 int AMDeviceStartService(void* device, plist_t serviceName, int* socketOut, void*)
