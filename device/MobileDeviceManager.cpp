@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
@@ -38,9 +39,16 @@ int call(const char* name, void* device)
     return resolve<DeviceCall>(name)(device);
 }
 
+// The framework is never unsubscribed and calls back on its own thread for the life of the
+// process (a daemon that exits reports every device gone), so the receiver it reaches is kept
+// here, never destroyed, and cleared under the lock when its window goes away.
+std::mutex& receiverMutex = *new std::mutex;
+MobileDeviceNotificationContext& subscribed = *new MobileDeviceNotificationContext;
+
 void notificationCallback(const AMDeviceNotificationInfo* info, void* context)
 {
     auto* ctx = static_cast<MobileDeviceNotificationContext*>(context);
+    std::lock_guard<std::mutex> lock(receiverMutex);
     if (!info || !info->device || !ctx || !ctx->receiver)
         return;
     // The framework's own record keeps a USB flag at byte offset 36.
@@ -71,8 +79,20 @@ int mobiledevice_subscribe(MobileDeviceNotificationContext* context)
             raise(error);
     }
     using Subscribe = int (*)(AMDeviceNotificationCallback, uint32_t, uint32_t, void*, void**);
+    const auto subscribe = resolve<Subscribe>("AMDeviceNotificationSubscribe");
+    {
+        std::lock_guard<std::mutex> lock(receiverMutex);
+        subscribed = *context;
+    }
     void* handle = nullptr;
-    return resolve<Subscribe>("AMDeviceNotificationSubscribe")(notificationCallback, 0, 0, context, &handle);
+    return subscribe(notificationCallback, 0, 0, &subscribed, &handle);
+}
+
+void mobiledevice_stop_notifications(QObject* receiver)
+{
+    std::lock_guard<std::mutex> lock(receiverMutex);
+    if (subscribed.receiver == receiver)
+        subscribed.receiver = nullptr;
 }
 
 int mobiledevice_connect(void* device, QString& error)

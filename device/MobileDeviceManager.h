@@ -24,7 +24,10 @@ enum class SocketDirection
 };
 
 // Subscribes to device events (loads the framework first if needed; raises its error text).
+// The context is copied: events go to its receiver until another subscription replaces it.
 int mobiledevice_subscribe(MobileDeviceNotificationContext* context);
+// No more events reach the receiver (if it is the subscribed one); call before it is destroyed.
+void mobiledevice_stop_notifications(QObject* receiver);
 // Connect, pair if needed, validate, start a session. 0 or the framework's error code.
 int mobiledevice_connect(void* device, QString& error);
 void mobiledevice_disconnect(void* device);

@@ -187,7 +187,10 @@ void MainWindow::startDailyCheck()
     get(m_linkClient, VendorService::statusLinkPath());
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    mobiledevice_stop_notifications(this);
+}
 
 void MainWindow::buildWidgets()
 {

@@ -71,7 +71,14 @@ DeviceState* stateOf(void* device)
 // Runs on libusbmuxd's thread with its lock held: only hand the event on.
 void onEvent(const idevice_event_t* event, void*)
 {
-    if (!event || !event->udid || !subscriber)
+    AMDeviceNotificationCallback callback;
+    void* context;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        callback = subscriber;
+        context = subscriberContext;
+    }
+    if (!event || !event->udid || !callback)
         return;
     uint32_t message;
     if (event->event == IDEVICE_DEVICE_ADD)
@@ -81,7 +88,7 @@ void onEvent(const idevice_event_t* event, void*)
     else
         return;
     AMDeviceNotificationInfo info{recordFor(event->udid, event->conn_type == CONNECTION_USBMUXD), message};
-    subscriber(&info, subscriberContext);
+    callback(&info, context);
 }
 
 void closeConnection(Connection& c)
