@@ -9,5 +9,5 @@ $SUDO apt-get install -y --no-install-recommends \
     ca-certificates cmake ninja-build g++ pkg-config \
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools \
     libqt6opengl6-dev libgl-dev libvulkan-dev libxkbcommon-dev \
-    libsqlite3-dev sqlite3 libplist-dev libimobiledevice-dev libusbmuxd-dev libimobiledevice-utils usbmuxd \
+    libsqlite3-dev sqlite3 libssl-dev libplist-dev libimobiledevice-dev libusbmuxd-dev libimobiledevice-utils usbmuxd \
     fonts-dejavu-core

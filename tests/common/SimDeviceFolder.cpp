@@ -172,3 +172,12 @@ void SimDeviceFolder::writeSwitches()
 {
     writeAtomically(m_dir.filePath(QStringLiteral("switches.plist")), toPlistXml(m_switches));
 }
+
+bool SimDeviceFolder::moveTo(const QString& root)
+{
+    const QString target = QDir(root).filePath(m_dir.dirName());
+    if (!QDir().rename(m_dir.absolutePath(), target))
+        return false;
+    m_dir.setPath(target);
+    return true;
+}

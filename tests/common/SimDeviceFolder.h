@@ -21,6 +21,8 @@ public:
     QVariant switchValue(const QString& key) const;
     // Removes the device: the framework reports it gone.
     void remove();
+    // Moves the whole folder under another root, as a phone is plugged in or out at once.
+    bool moveTo(const QString& root);
 
     // An installed app with an empty container; name empty leaves "CFBundleName" out.
     QDir addApp(const QString& identifier, const QString& name);

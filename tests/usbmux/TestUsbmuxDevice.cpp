@@ -1,0 +1,197 @@
+// The real-device framework build, libimobiledevice and libusbmuxd against the emulated daemon:
+// the device manager and the app workers as the program runs them.
+#include "AfcConnection.h"
+#include "AppFolders.h"
+#include "EmulatorProcess.h"
+#include "FrameworkLoader.h"
+#include "IOSClearAppCacheThread.h"
+#include "IOSDevice.h"
+#include "IOSLoadAppThread.h"
+#include "MobileDeviceManager.h"
+#include "ProgressForm.h"
+#include "SimDeviceFolder.h"
+#include "WorkerRun.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QStandardPaths>
+#include <QTest>
+
+class TestUsbmuxDevice : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    EmulatorProcess m_emulator;
+    MobileDeviceNotificationContext m_context;
+    QList<void*> m_arrived;
+    QList<void*> m_removed;
+
+    // Waits for the next arrival.
+    void* nextArrival()
+    {
+        const qsizetype before = m_arrived.size();
+        return QTest::qWaitFor([&] { return m_arrived.size() > before; }, 10000) ? m_arrived.last() : nullptr;
+    }
+    static QByteArray png()
+    {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+public slots:
+    void iosDeviceConnected(void* device) { m_arrived << device; }
+    void iosDeviceDisconnected(void* device) { m_removed << device; }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        const QString error = m_emulator.start(m_root.path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QString loadError;
+        QVERIFY2(load_apple_framework(loadError), qPrintable(loadError));
+        m_context.receiver = this;
+        QCOMPARE(mobiledevice_subscribe(&m_context), 0);
+        QCOMPARE(mobiledevice_subscribe(&m_context), 0);
+    }
+
+    void onlyUsbPhonesArriveAndLeave()
+    {
+        SimDeviceFolder wifi(m_root.path(), QStringLiteral("wifi"), QStringLiteral("WIFI-0001"));
+        wifi.setSwitch(QStringLiteral("Network"), true);
+        QTest::qWait(400);
+        SimDeviceFolder usb(m_root.path(), QStringLiteral("usb"), QStringLiteral("USB-0001"));
+        void* device = nextArrival();
+        QVERIFY(device);
+        QTest::qWait(400);
+        QCOMPARE(m_arrived.size(), 1); // the phone on Wi-Fi never shows
+        QCOMPARE(mobiledevice_read_device(device).uniqueDeviceId, QStringLiteral("USB-0001"));
+
+        usb.remove();
+        QTRY_COMPARE_WITH_TIMEOUT(m_removed.size(), 1, 10000);
+        QCOMPARE(m_removed.last(), device);
+        wifi.remove();
+    }
+
+    void pairingAnswersAsThePhoneDoes()
+    {
+        SimDeviceFolder phone(m_root.path(), QStringLiteral("pairing"), QStringLiteral("PAIR-0001"));
+        phone.setSwitch(QStringLiteral("TrustTapped"), false);
+        void* device = nextArrival();
+        QVERIFY(device);
+        const struct
+        {
+            const char* key;
+            bool value;
+            int code;
+        } steps[] = {{"PasscodeLocked", true, -17},
+                     {"PasscodeLocked", false, -19},
+                     {"UserDenied", true, -18},
+                     {"UserDenied", false, -19}};
+        for (const auto& step : steps) {
+            phone.setSwitch(QLatin1String(step.key), step.value);
+            QString error;
+            QCOMPARE(mobiledevice_connect(device, error), step.code);
+            QVERIFY2(error.contains(QStringLiteral("AMDevicePair(%1)").arg(step.code)), qPrintable(error));
+            QVERIFY(!QFile::exists(m_emulator.pairRecordPath(phone.udid())));
+        }
+
+        // Trust tapped: paired once, the record kept by the daemon, later connections reuse it.
+        phone.setSwitch(QStringLiteral("TrustTapped"), true);
+        QString error;
+        QCOMPARE(mobiledevice_connect(device, error), 0);
+        mobiledevice_disconnect(device);
+        QVERIFY(QFile::exists(m_emulator.pairRecordPath(phone.udid())));
+        phone.setSwitch(QStringLiteral("TrustTapped"), false);
+        QCOMPARE(mobiledevice_connect(device, error), 0);
+        mobiledevice_disconnect(device);
+
+        // The phone forgot this computer: validation fails with the host's identifier refused.
+        phone.setSwitch(QStringLiteral("Paired"), false);
+        QCOMPARE(mobiledevice_connect(device, error), -21);
+        QVERIFY(error.contains(QStringLiteral("AMDeviceValidatePairing(-21)")));
+        phone.remove();
+    }
+
+    void valuesOfThePhone()
+    {
+        SimDeviceFolder phone(m_root.path(), QStringLiteral("values"), QStringLiteral("VALUES-0001"));
+        phone.setValues(QStringLiteral("com.apple.disk_usage"),
+                        {{QStringLiteral("TotalDataCapacity"), qint64(64000000000)},
+                         {QStringLiteral("AmountDataAvailable"), qint64(1000)}});
+        void* device = nextArrival();
+        QVERIFY(device);
+        const IOSDevice record = mobiledevice_read_device(device);
+        QCOMPARE(record.uniqueDeviceId, QStringLiteral("VALUES-0001"));
+        QCOMPARE(record.deviceName, QStringLiteral("values"));
+        QVERIFY(!record.productType.isEmpty());
+        QVERIFY(!record.productVersion.isEmpty());
+
+        const QList<CFType> values = mobiledevice_copy_values(
+            device, {QStringLiteral("TotalDataCapacity"), QStringLiteral("NoSuchKey"), QString()},
+            QStringLiteral("com.apple.disk_usage"));
+        QCOMPARE(values.size(), 3);
+        QCOMPARE(values.at(0).toLongLong(), qint64(64000000000));
+        QVERIFY(values.at(1).isNull());
+        QCOMPARE(values.at(2).value(QStringLiteral("AmountDataAvailable")).toLongLong(), 1000);
+        phone.remove();
+    }
+
+    void appListIconsAndCaches()
+    {
+        SimDeviceFolder phone(m_root.path(), QStringLiteral("apps"), QStringLiteral("APPS-0001"));
+        phone.setSwitch(QStringLiteral("BrowseBatchSize"), 1);
+        const QDir mail = phone.addApp(QStringLiteral("com.example.mail"), QStringLiteral("Mail"));
+        SimDeviceFolder::writeFile(mail.filePath(QStringLiteral("iTunesArtwork")), png());
+        SimDeviceFolder::writeFile(mail.filePath(QStringLiteral("Library/Caches/a/b.db")),
+                                   QByteArray(3000, 'a'));
+        SimDeviceFolder::writeFile(mail.filePath(QStringLiteral("Library/tmp/upload.part")),
+                                   QByteArray(70, 't'));
+        SimDeviceFolder::writeFile(mail.filePath(QStringLiteral("Documents/keep.txt")), "keep");
+        phone.addApp(QStringLiteral("com.example.store"), QStringLiteral("Store"));
+        phone.setSwitch(QStringLiteral("RefusedContainers"),
+                        QStringList{QStringLiteral("com.example.store")});
+        IOSDevice device = mobiledevice_read_device(nextArrival());
+        QVERIFY(device.device);
+
+        ProgressForm loadForm(QString(), nullptr);
+        IOSLoadAppThread loader(device, &loadForm, nullptr);
+        QVERIFY(runUnderDialog(loadForm, loader).succeeded);
+        QCOMPARE(loader.apps.size(), 2);
+        QCOMPARE(loader.apps.at(0).name, QStringLiteral("Mail"));
+        const QString icon =
+            appCacheDir(device, QStringLiteral("com.example.mail")).filePath(QStringLiteral("iTunesArtwork"));
+        QCOMPARE(QImage(icon).pixelColor(0, 0), QColor(Qt::green));
+
+        // The container probe: house arrest opens one container and refuses the other.
+        AfcConnection(device.device).open(QStringLiteral("com.example.mail"));
+        QVERIFY_THROWS_EXCEPTION(std::exception,
+                                 AfcConnection(device.device).open(QStringLiteral("com.example.store")));
+
+        const QList<AppInfo> mailOnly{loader.apps.at(0)};
+        ProgressForm scanForm(QString(), nullptr);
+        IOSClearAppCacheThread scan(device, mailOnly, &scanForm, nullptr);
+        scan.scanOnly = true;
+        QVERIFY(runUnderDialog(scanForm, scan).succeeded);
+        QCOMPARE(scan.totalSize(), qint64(3070));
+        QVERIFY(QFile::exists(mail.filePath(QStringLiteral("Library/Caches/a/b.db"))));
+
+        ProgressForm cleanForm(QString(), nullptr);
+        IOSClearAppCacheThread clean(device, mailOnly, &cleanForm, nullptr);
+        QVERIFY(runUnderDialog(cleanForm, clean).succeeded);
+        QVERIFY(!QFile::exists(mail.filePath(QStringLiteral("Library/Caches/a/b.db"))));
+        QVERIFY(!QFile::exists(mail.filePath(QStringLiteral("Library/tmp/upload.part"))));
+        QVERIFY(QFile::exists(mail.filePath(QStringLiteral("Documents/keep.txt"))));
+        phone.remove();
+    }
+};
+
+QTEST_MAIN(TestUsbmuxDevice)
+#include "TestUsbmuxDevice.moc"

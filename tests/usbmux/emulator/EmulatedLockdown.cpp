@@ -1,0 +1,152 @@
+#include "EmulatedLockdown.h"
+
+#include "EmulatorState.h"
+#include "PlistString.h"
+#include "SimServices.h"
+
+#include <cstdlib>
+
+namespace {
+
+std::string stringItem(plist_t dict, const char* key)
+{
+    return plistString(dict && plist_get_node_type(dict) == PLIST_DICT ? plist_dict_get_item(dict, key)
+                                                                       : nullptr);
+}
+
+class Lockdown
+{
+public:
+    Lockdown(int fd, const SimDevice& device, const std::string& udid, EmulatorState& state)
+        // The switches that cut or delay replies are for the phone's services, not lockdown.
+        : m_socket(fd, SimDevice()), m_device(device), m_udid(udid), m_state(state)
+    {
+    }
+
+    void run()
+    {
+        while (plist_t request = m_socket.readMessage()) {
+            const std::string verb = stringItem(request, "Request");
+            plist_t reply = plist_new_dict();
+            plist_dict_set_item(reply, "Request", plist_new_string(verb.c_str()));
+            const std::string error = answer(verb, request, reply);
+            if (!error.empty())
+                plist_dict_set_item(reply, "Error", plist_new_string(error.c_str()));
+            const bool sent = m_socket.writeMessage(reply);
+            plist_free(reply);
+            plist_free(request);
+            if (!sent || verb == "Goodbye")
+                return;
+        }
+    }
+
+private:
+    // Fills the reply; the error text lockdown would send, or empty.
+    std::string answer(const std::string& verb, plist_t request, plist_t reply)
+    {
+        if (verb == "QueryType") {
+            plist_dict_set_item(reply, "Type", plist_new_string("com.apple.mobile.lockdown"));
+            return {};
+        }
+        if (verb == "GetValue")
+            return getValue(request, reply);
+        if (verb == "Pair")
+            return pair(request, reply);
+        if (verb == "ValidatePair")
+            return trusted(stringItem(plist_dict_get_item(request, "PairRecord"), "HostID"))
+                       ? ""
+                       : "InvalidHostID";
+        if (verb == "StartSession") {
+            if (!trusted(stringItem(request, "HostID")))
+                return "InvalidHostID";
+            m_session = newIdentifier();
+            plist_dict_set_item(reply, "SessionID", plist_new_string(m_session.c_str()));
+            plist_dict_set_item(reply, "EnableSessionSSL", plist_new_bool(0));
+            return {};
+        }
+        if (verb == "StopSession") {
+            if (m_session.empty() || stringItem(request, "SessionID") != m_session)
+                return "InvalidSessionID";
+            m_session.clear();
+            return {};
+        }
+        if (verb == "StartService")
+            return startService(request, reply);
+        if (verb == "Goodbye")
+            return {};
+        return "InvalidRequest";
+    }
+
+    bool trusted(const std::string& hostId) const
+    {
+        return m_device.flag("Paired", true) && m_state.trusts(m_udid, hostId);
+    }
+
+    std::string getValue(plist_t request, plist_t reply)
+    {
+        const std::string domain = stringItem(request, "Domain");
+        const std::string key = stringItem(request, "Key");
+        plist_t value = nullptr;
+        if (domain.empty() && key == "DevicePublicKey") {
+            const std::string& pem = m_state.devicePublicKey();
+            value = plist_new_data(pem.data(), pem.size());
+        } else {
+            value = m_device.copyValue(domain, key);
+        }
+        if (!value)
+            return "MissingValue";
+        if (!domain.empty())
+            plist_dict_set_item(reply, "Domain", plist_new_string(domain.c_str()));
+        if (!key.empty())
+            plist_dict_set_item(reply, "Key", plist_new_string(key.c_str()));
+        plist_dict_set_item(reply, "Value", value);
+        return {};
+    }
+
+    std::string pair(plist_t request, plist_t reply)
+    {
+        const std::string hostId = stringItem(plist_dict_get_item(request, "PairRecord"), "HostID");
+        if (hostId.empty())
+            return "InvalidPairRecord";
+        if (m_device.flag("PasscodeLocked"))
+            return "PasswordProtected";
+        if (m_device.flag("UserDenied"))
+            return "UserDeniedPairing";
+        if (!m_device.flag("TrustTapped", true))
+            return "PairingDialogResponsePending";
+        m_state.trust(m_udid, hostId);
+        m_device.setFlag("Paired", true);
+        const std::string bag = newIdentifier();
+        plist_dict_set_item(reply, "EscrowBag", plist_new_data(bag.data(), bag.size()));
+        return {};
+    }
+
+    std::string startService(plist_t request, plist_t reply)
+    {
+        if (m_session.empty())
+            return "SessionInactive";
+        const std::string name = stringItem(request, "Service");
+        for (const std::string& refused : m_device.strings("RefusedServices")) {
+            if (refused == name)
+                return "ServiceProhibited";
+        }
+        if (!findSimService(name))
+            return "InvalidService";
+        plist_dict_set_item(reply, "Service", plist_new_string(name.c_str()));
+        plist_dict_set_item(reply, "Port", plist_new_uint(m_state.offerService(m_udid, name)));
+        return {};
+    }
+
+    SimSocket m_socket;
+    SimDevice m_device;
+    std::string m_udid;
+    EmulatorState& m_state;
+    std::string m_session;
+};
+
+} // namespace
+
+void serveLockdown(int fd, const SimDevice& device, const std::string& udid, EmulatorState& state)
+{
+    Lockdown(fd, device, udid, state).run();
+}

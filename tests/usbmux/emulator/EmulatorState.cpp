@@ -1,0 +1,109 @@
+#include "EmulatorState.h"
+
+#include <openssl/encoder.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace {
+std::string generatePublicKey()
+{
+    std::string pem;
+    EVP_PKEY* key = EVP_RSA_gen(2048);
+    if (!key)
+        return pem;
+    // "type-specific" is the PKCS#1 "RSA PUBLIC KEY" form that lockdown hands out.
+    OSSL_ENCODER_CTX* encoder =
+        OSSL_ENCODER_CTX_new_for_pkey(key, EVP_PKEY_PUBLIC_KEY, "PEM", "type-specific", nullptr);
+    unsigned char* data = nullptr;
+    size_t length = 0;
+    if (encoder && OSSL_ENCODER_to_data(encoder, &data, &length) == 1)
+        pem.assign(reinterpret_cast<const char*>(data), length);
+    OPENSSL_free(data);
+    OSSL_ENCODER_CTX_free(encoder);
+    EVP_PKEY_free(key);
+    return pem;
+}
+} // namespace
+
+std::string newIdentifier()
+{
+    unsigned char bytes[16];
+    RAND_bytes(bytes, sizeof bytes);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    return text;
+}
+
+EmulatorState::EmulatorState(std::string folder)
+    : m_folder(std::move(folder)), m_buid(newIdentifier()), m_devicePublicKey(generatePublicKey())
+{
+}
+
+std::string EmulatorState::recordPath(const std::string& udid) const
+{
+    return m_folder + "/" + udid + ".plist";
+}
+
+bool EmulatorState::readPairRecord(const std::string& udid, std::string& data) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::ifstream in(recordPath(udid), std::ios::binary);
+    if (!in)
+        return false;
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !data.empty();
+}
+
+bool EmulatorState::savePairRecord(const std::string& udid, const std::string& data)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::ofstream out(recordPath(udid), std::ios::binary | std::ios::trunc);
+    out.write(data.data(), std::streamsize(data.size()));
+    return bool(out);
+}
+
+bool EmulatorState::deletePairRecord(const std::string& udid)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::remove(recordPath(udid).c_str()) == 0;
+}
+
+void EmulatorState::trust(const std::string& udid, const std::string& hostId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_trusted[udid].insert(hostId);
+}
+
+bool EmulatorState::trusts(const std::string& udid, const std::string& hostId) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_trusted.find(udid);
+    return !hostId.empty() && it != m_trusted.end() && it->second.count(hostId) > 0;
+}
+
+uint16_t EmulatorState::offerService(const std::string& udid, const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const uint16_t port = m_nextPort;
+    m_nextPort = m_nextPort == 65535 ? 49152 : uint16_t(m_nextPort + 1);
+    m_services[{udid, port}] = name;
+    return port;
+}
+
+bool EmulatorState::takeService(const std::string& udid, uint16_t port, std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_services.find({udid, port});
+    if (it == m_services.end())
+        return false;
+    name = it->second;
+    m_services.erase(it);
+    return true;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+// What the emulated daemon and the emulated phones remember while the emulator runs: the pair
+// records the host saved, the host identifiers each phone trusts, and the service ports that
+// lockdown handed out and that wait for their one connection.
+class EmulatorState
+{
+public:
+    explicit EmulatorState(std::string folder);
+
+    const std::string& buid() const { return m_buid; }
+    // The phones' public key, PEM (PKCS#1), made when the emulator starts.
+    const std::string& devicePublicKey() const { return m_devicePublicKey; }
+
+    // Pair records are kept as files "<udid>.plist" in the state folder, as usbmuxd keeps them.
+    bool readPairRecord(const std::string& udid, std::string& data) const;
+    bool savePairRecord(const std::string& udid, const std::string& data);
+    bool deletePairRecord(const std::string& udid);
+
+    void trust(const std::string& udid, const std::string& hostId);
+    bool trusts(const std::string& udid, const std::string& hostId) const;
+
+    uint16_t offerService(const std::string& udid, const std::string& name);
+    // The service waiting on the port, taken so that a second connection is refused.
+    bool takeService(const std::string& udid, uint16_t port, std::string& name);
+
+private:
+    std::string recordPath(const std::string& udid) const;
+
+    std::string m_folder;
+    std::string m_buid;
+    std::string m_devicePublicKey;
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::set<std::string>> m_trusted;
+    std::map<std::pair<std::string, uint16_t>, std::string> m_services;
+    uint16_t m_nextPort = 49152;
+};
+
+// A fresh identifier in the form lockdown uses ("8-4-4-4-12" upper-case hexadecimal).
+std::string newIdentifier();

@@ -1,0 +1,35 @@
+// An emulated usbmuxd for tests: the real libusbmuxd and libimobiledevice reach the simulated
+// phones of SPACEWELL_SIM_ROOT through it (USBMUXD_SOCKET_ADDRESS=UNIX:<socket>).
+//   spacewell-usbmuxd-emulator <socket> <state folder>
+// Prints "ready" once the socket accepts connections.
+#include "EmulatorState.h"
+#include "SimServices.h"
+#include "UsbmuxdEmulator.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv)
+{
+    const char* root = std::getenv("SPACEWELL_SIM_ROOT");
+    if (argc != 3 || !root) {
+        std::fprintf(stderr, "usage: SPACEWELL_SIM_ROOT=<phones> %s <socket> <state folder>\n", argv[0]);
+        return 2;
+    }
+    EmulatorState state(argv[2]);
+    if (state.devicePublicKey().empty()) {
+        std::fprintf(stderr, "could not make the phones' key pair\n");
+        return 1;
+    }
+    registerBuiltinSimServices();
+    UsbmuxdEmulator daemon(argv[1], root, state);
+    if (!daemon.bind()) {
+        std::fprintf(stderr, "could not listen on %s: %s\n", argv[1], std::strerror(errno));
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    daemon.run();
+}
