@@ -245,7 +245,17 @@ int AMDevicePair(void* device)
 int AMDeviceValidatePairing(void* device)
 {
     return onConnection(device, int(AMDeviceErrorMux), [](DeviceState&, Connection& c) {
-        return int(lockdownd_validate_pair(c.lockdown, nullptr));
+        lockdownd_error_t rc = lockdownd_validate_pair(c.lockdown, nullptr);
+        if (rc == LOCKDOWN_E_INVALID_HOST_ID) {
+            // The phone no longer knows this computer (erased, or its trust settings reset) while
+            // usbmuxd still holds the old pair record, so it counts as paired and would fail here
+            // on every connect. Pair afresh, as libimobiledevice's own handshake does: the phone
+            // asks for trust again and the pairing errors say so.
+            rc = lockdownd_pair(c.lockdown, nullptr);
+            if (rc == LOCKDOWN_E_SUCCESS)
+                rc = lockdownd_validate_pair(c.lockdown, nullptr);
+        }
+        return int(rc);
     });
 }
 

@@ -59,6 +59,7 @@ private slots:
         QVERIFY2(load_apple_framework(loadError), qPrintable(loadError));
         m_context.receiver = this;
         QCOMPARE(mobiledevice_subscribe(&m_context), 0);
+        // A second window subscribes again: arrivals must not come twice.
         QCOMPARE(mobiledevice_subscribe(&m_context), 0);
     }
 
@@ -113,10 +114,14 @@ private slots:
         QCOMPARE(mobiledevice_connect(device, error), 0);
         mobiledevice_disconnect(device);
 
-        // The phone forgot this computer: validation fails with the host's identifier refused.
+        // The phone forgot this computer while the daemon kept the old record: it asks for
+        // trust again instead of refusing the stale record on every connect.
         phone.setSwitch(QStringLiteral("Paired"), false);
-        QCOMPARE(mobiledevice_connect(device, error), -21);
-        QVERIFY(error.contains(QStringLiteral("AMDeviceValidatePairing(-21)")));
+        QCOMPARE(mobiledevice_connect(device, error), -19);
+        QVERIFY(error.contains(QStringLiteral("AMDeviceValidatePairing(-19)")));
+        phone.setSwitch(QStringLiteral("TrustTapped"), true);
+        QCOMPARE(mobiledevice_connect(device, error), 0);
+        mobiledevice_disconnect(device);
         phone.remove();
     }
 
