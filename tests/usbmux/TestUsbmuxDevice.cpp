@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 class TestUsbmuxDevice : public QObject
 {
@@ -127,15 +128,17 @@ private slots:
 
     void valuesOfThePhone()
     {
-        SimDeviceFolder phone(m_root.path(), QStringLiteral("values"), QStringLiteral("VALUES-0001"));
+        // Older phones have 40-character identifiers, longer than the device record's field.
+        const QString udid = QStringLiteral("5a1f0c3be2d94e7f8a6b0c1d2e3f405162738495");
+        SimDeviceFolder phone(m_root.path(), QStringLiteral("Ann’s iPhone"), udid);
         phone.setValues(QStringLiteral("com.apple.disk_usage"),
                         {{QStringLiteral("TotalDataCapacity"), qint64(64000000000)},
                          {QStringLiteral("AmountDataAvailable"), qint64(1000)}});
         void* device = nextArrival();
         QVERIFY(device);
         const IOSDevice record = mobiledevice_read_device(device);
-        QCOMPARE(record.uniqueDeviceId, QStringLiteral("VALUES-0001"));
-        QCOMPARE(record.deviceName, QStringLiteral("values"));
+        QCOMPARE(record.uniqueDeviceId, udid);
+        QCOMPARE(record.deviceName, QStringLiteral("Ann’s iPhone"));
         QVERIFY(!record.productType.isEmpty());
         QVERIFY(!record.productVersion.isEmpty());
 
@@ -184,7 +187,21 @@ private slots:
         ProgressForm scanForm(QString(), nullptr);
         IOSClearAppCacheThread scan(device, mailOnly, &scanForm, nullptr);
         scan.scanOnly = true;
+        // The window keeps reading values on its own thread while the worker scans (slowly).
+        phone.setSwitch(QStringLiteral("ReplyDelayMs"), 20);
+        QStringList names;
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, this, [&] {
+            names << mobiledevice_copy_values(device.device, {QStringLiteral("DeviceName")}, QString())
+                         .value(0)
+                         .toString();
+        });
+        reader.start(5);
         QVERIFY(runUnderDialog(scanForm, scan).succeeded);
+        reader.stop();
+        phone.setSwitch(QStringLiteral("ReplyDelayMs"), 0);
+        QVERIFY(!names.isEmpty());
+        QCOMPARE(names.count(QStringLiteral("apps")), names.size());
         QCOMPARE(scan.totalSize(), qint64(3070));
         QVERIFY(QFile::exists(mail.filePath(QStringLiteral("Library/Caches/a/b.db"))));
 

@@ -95,7 +95,7 @@ private slots:
 
     void untrustedThenTrustedPhone()
     {
-        SimDeviceFolder phone(m_aside.path(), QStringLiteral("iPhone of Ann"));
+        SimDeviceFolder phone(m_aside.path(), QStringLiteral("Ann’s iPhone"));
         SimPhoneContent content;
         content.appCount = 3;
         buildSimPhone(phone, content);
@@ -117,7 +117,7 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(plugIn(phone, 1).size(), 1);
         QCOMPARE(devices()->count(), 1);
-        QCOMPARE(devices()->currentText(), QStringLiteral("iPhone of Ann"));
+        QCOMPARE(devices()->currentText(), QStringLiteral("Ann’s iPhone"));
         QCOMPARE(child<QProgressBar>("pgSpace")->value(), 75);
         auto* apps = m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
         QCOMPARE(apps->rowCount(), 3);
