@@ -15,6 +15,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -211,6 +212,34 @@ private slots:
         QVERIFY(!QFile::exists(mail.filePath(QStringLiteral("Library/Caches/a/b.db"))));
         QVERIFY(!QFile::exists(mail.filePath(QStringLiteral("Library/tmp/upload.part"))));
         QVERIFY(QFile::exists(mail.filePath(QStringLiteral("Documents/keep.txt"))));
+        phone.remove();
+    }
+
+    // The backup tool asks the phone how much it holds before idevicebackup2 starts.
+    void backupToolChecksTheFreeSpace()
+    {
+        SimDeviceFolder phone(m_root.path(), QStringLiteral("full"), QStringLiteral("FULL-0001"));
+        QVERIFY(nextArrival());
+        auto backUp = [&](qint64 used) {
+            phone.setValues(QStringLiteral("com.apple.disk_usage"),
+                            {{QStringLiteral("TotalDataCapacity"), used + 1000},
+                             {QStringLiteral("AmountDataAvailable"), qint64(1000)}});
+            QProcess tool;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("SPACEWELL_IDEVICEBACKUP2"), QStringLiteral("true"));
+            tool.setProcessEnvironment(env);
+            tool.setProcessChannelMode(QProcess::MergedChannels);
+            tool.start(QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/usbmux/AppleMobileBackup"),
+                       {QStringLiteral("-u"), phone.udid(), QStringLiteral("--backup"),
+                        QStringLiteral("--target"), phone.udid(), QStringLiteral("--root"),
+                        m_root.filePath(QStringLiteral(".backups"))});
+            tool.waitForFinished(60000);
+            return QString::fromUtf8(tool.readAll());
+        };
+        QVERIFY(!backUp(1000).contains(QStringLiteral("Error")));
+        const QString full = backUp(qint64(1) << 60);
+        QVERIFY2(full.contains(QStringLiteral("Error: not enough free space for the backup")),
+                 qPrintable(full));
         phone.remove();
     }
 };
