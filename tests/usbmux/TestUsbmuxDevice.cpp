@@ -20,6 +20,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <usbmuxd.h>
+
 class TestUsbmuxDevice : public QObject
 {
     Q_OBJECT
@@ -115,6 +117,17 @@ private slots:
         phone.setSwitch(QStringLiteral("TrustTapped"), false);
         QCOMPARE(mobiledevice_connect(device, error), 0);
         mobiledevice_disconnect(device);
+
+        // The record removed on this computer (idevicepair unpair does it): paired again.
+        QCOMPARE(usbmuxd_delete_pair_record(phone.udid().toUtf8().constData()), 0);
+        QVERIFY(!QFile::exists(m_emulator.pairRecordPath(phone.udid())));
+        QCOMPARE(mobiledevice_connect(device, error), -19);
+        QVERIFY(error.contains(QStringLiteral("AMDevicePair(-19)")));
+        phone.setSwitch(QStringLiteral("TrustTapped"), true);
+        QCOMPARE(mobiledevice_connect(device, error), 0);
+        mobiledevice_disconnect(device);
+        QVERIFY(QFile::exists(m_emulator.pairRecordPath(phone.udid())));
+        phone.setSwitch(QStringLiteral("TrustTapped"), false);
 
         // The phone forgot this computer while the daemon kept the old record: it asks for
         // trust again instead of refusing the stale record on every connect.
