@@ -6,6 +6,8 @@
 #include "SimServices.h"
 #include "UsbmuxdEmulator.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: SPACEWELL_SIM_ROOT=<phones> %s <socket> <state folder>\n", argv[0]);
         return 2;
     }
+    mkdir(argv[2], 0700);
     EmulatorState state(argv[2]);
     if (state.devicePublicKey().empty()) {
         std::fprintf(stderr, "could not make the phones' key pair\n");
