@@ -85,6 +85,9 @@ int runIdevicebackup2(const QStringList& arguments)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // libimobiledevice writes without MSG_NOSIGNAL: a phone unplugged during the free-space
+    // question must fail that question, not kill the tool.
+    std::signal(SIGPIPE, SIG_IGN);
     BackupToolArguments args;
     const QString problem = args.parse(app.arguments().mid(1));
     if (!problem.isEmpty())

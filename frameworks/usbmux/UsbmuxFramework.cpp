@@ -11,9 +11,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -140,45 +142,62 @@ std::string hostId(const std::string& udid)
 }
 
 // Services that insist on SSL are bridged to a plain socket, so the program always speaks
-// plain bytes. One thread moves data both ways; the SSL object is never used concurrently.
+// plain bytes. One thread moves data both ways (the SSL object is never used concurrently) and
+// waits in poll on both sockets. The device's side is read only once its socket has data, with
+// the blocking receive: libimobiledevice's receive with a timeout drops what it has already
+// decrypted when the time runs out, and a blocking read returns one record, leaving nothing
+// decrypted behind that poll could not see.
 void bridge(idevice_connection_t connection, int plainEnd)
 {
+    int deviceEnd = -1;
     char buffer[65536];
-    bool open = true;
+    bool open = idevice_connection_get_fd(connection, &deviceEnd) == IDEVICE_E_SUCCESS && deviceEnd >= 0;
     while (open) {
-        pollfd p{plainEnd, POLLIN, 0};
-        if (poll(&p, 1, 10) > 0) {
+        pollfd p[2] = {{plainEnd, POLLIN, 0}, {deviceEnd, POLLIN, 0}};
+        if (poll(p, 2, -1) < 0) {
+            open = errno == EINTR;
+            continue;
+        }
+        if (p[0].revents) {
             const ssize_t n = recv(plainEnd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
+            open = n > 0;
             uint32_t done = 0;
             while (open && done < uint32_t(n)) {
                 uint32_t sent = 0;
-                if (idevice_connection_send(connection, buffer + done, uint32_t(n) - done, &sent) !=
-                    IDEVICE_E_SUCCESS)
-                    open = false;
+                open = idevice_connection_send(connection, buffer + done, uint32_t(n) - done, &sent) ==
+                           IDEVICE_E_SUCCESS &&
+                       sent > 0;
                 done += sent;
             }
         }
-        uint32_t got = 0;
-        const idevice_error_t rc =
-            idevice_connection_receive_timeout(connection, buffer, sizeof buffer, &got, 10);
-        if (got > 0) {
+        if (open && p[1].revents) {
+            uint32_t got = 0;
+            open = idevice_connection_receive(connection, buffer, sizeof buffer, &got) == IDEVICE_E_SUCCESS &&
+                   got > 0;
             uint32_t done = 0;
-            while (done < got) {
+            while (open && done < got) {
                 const ssize_t n = send(plainEnd, buffer + done, got - done, MSG_NOSIGNAL);
-                if (n <= 0) {
-                    open = false;
-                    break;
-                }
-                done += uint32_t(n);
+                open = n > 0;
+                done += open ? uint32_t(n) : 0;
             }
         }
-        if (rc != IDEVICE_E_SUCCESS && rc != IDEVICE_E_TIMEOUT)
-            open = false;
     }
     idevice_disconnect(connection);
     close(plainEnd);
+}
+
+// libusbmuxd and libimobiledevice write to the daemon's sockets without MSG_NOSIGNAL: a phone
+// unplugged (or a service closed by the phone) mid-request would end the whole program with
+// SIGPIPE. The write fails with EPIPE instead, which the callers already handle. A handler the
+// program installed itself is left alone.
+void ignoreBrokenPipes()
+{
+    struct sigaction current
+    {
+    };
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+        !(current.sa_flags & SA_SIGINFO))
+        signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace
@@ -188,6 +207,7 @@ extern "C" {
 int AMDeviceNotificationSubscribe(AMDeviceNotificationCallback callback, uint32_t, uint32_t, void* context,
                                   void** subscription)
 {
+    ignoreBrokenPipes();
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         subscriber = callback;
