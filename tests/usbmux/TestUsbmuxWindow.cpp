@@ -19,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTranslator>
+#include <csignal>
 
 namespace {
 // Bytes in the caches and temp folders of the phone's app containers.
@@ -68,6 +69,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        // As in the program: Qt Test's crash handler would make a broken pipe fatal by itself.
+        signal(SIGPIPE, SIG_DFL);
         QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
         QCoreApplication::installTranslator(&m_translator);
         const QString error = m_emulator.start(m_root.path());

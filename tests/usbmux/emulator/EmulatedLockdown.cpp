@@ -132,8 +132,13 @@ private:
         }
         if (!findSimService(name))
             return "InvalidService";
+        EmulatorState::Service service{name, false};
+        for (const std::string& secure : m_device.strings("SslServices"))
+            service.ssl = service.ssl || secure == name;
         plist_dict_set_item(reply, "Service", plist_new_string(name.c_str()));
-        plist_dict_set_item(reply, "Port", plist_new_uint(m_state.offerService(m_udid, name)));
+        plist_dict_set_item(reply, "Port", plist_new_uint(m_state.offerService(m_udid, service)));
+        if (service.ssl)
+            plist_dict_set_item(reply, "EnableServiceSSL", plist_new_bool(1));
         return {};
     }
 

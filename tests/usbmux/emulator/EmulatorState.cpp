@@ -4,18 +4,17 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
 namespace {
-std::string generatePublicKey()
+std::string publicKeyPem(EVP_PKEY* key)
 {
     std::string pem;
-    EVP_PKEY* key = EVP_RSA_gen(2048);
-    if (!key)
-        return pem;
     // "type-specific" is the PKCS#1 "RSA PUBLIC KEY" form that lockdown hands out.
     OSSL_ENCODER_CTX* encoder =
         OSSL_ENCODER_CTX_new_for_pkey(key, EVP_PKEY_PUBLIC_KEY, "PEM", "type-specific", nullptr);
@@ -25,8 +24,35 @@ std::string generatePublicKey()
         pem.assign(reinterpret_cast<const char*>(data), length);
     OPENSSL_free(data);
     OSSL_ENCODER_CTX_free(encoder);
-    EVP_PKEY_free(key);
     return pem;
+}
+
+SSL_CTX* serverContext(EVP_PKEY* key)
+{
+    X509* certificate = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 24 * 3600);
+    X509_set_pubkey(certificate, key);
+    X509_NAME* name = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Device"), -1,
+                               -1, 0);
+    X509_set_issuer_name(certificate, name);
+    SSL_CTX* context = nullptr;
+    if (X509_sign(certificate, key, EVP_sha256()) > 0) {
+        context = SSL_CTX_new(TLS_server_method());
+        // Hosts pair with old-style certificates and may offer TLS 1.0 to older phones.
+        SSL_CTX_set_security_level(context, 0);
+        SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+        // Nothing follows the handshake but the service's own data.
+        SSL_CTX_set_num_tickets(context, 0);
+        if (SSL_CTX_use_certificate(context, certificate) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
+            SSL_CTX_free(context);
+            context = nullptr;
+        }
+    }
+    X509_free(certificate);
+    return context;
 }
 } // namespace
 
@@ -41,9 +67,18 @@ std::string newIdentifier()
     return text;
 }
 
-EmulatorState::EmulatorState(std::string folder)
-    : m_folder(std::move(folder)), m_buid(newIdentifier()), m_devicePublicKey(generatePublicKey())
+EmulatorState::EmulatorState(std::string folder) : m_folder(std::move(folder)), m_buid(newIdentifier())
 {
+    if (EVP_PKEY* key = EVP_RSA_gen(2048)) {
+        m_devicePublicKey = publicKeyPem(key);
+        m_tls = serverContext(key);
+        EVP_PKEY_free(key);
+    }
+}
+
+EmulatorState::~EmulatorState()
+{
+    SSL_CTX_free(m_tls);
 }
 
 std::string EmulatorState::recordPath(const std::string& udid) const
@@ -88,22 +123,22 @@ bool EmulatorState::trusts(const std::string& udid, const std::string& hostId) c
     return !hostId.empty() && it != m_trusted.end() && it->second.count(hostId) > 0;
 }
 
-uint16_t EmulatorState::offerService(const std::string& udid, const std::string& name)
+uint16_t EmulatorState::offerService(const std::string& udid, const Service& service)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const uint16_t port = m_nextPort;
     m_nextPort = m_nextPort == 65535 ? 49152 : uint16_t(m_nextPort + 1);
-    m_services[{udid, port}] = name;
+    m_services[{udid, port}] = service;
     return port;
 }
 
-bool EmulatorState::takeService(const std::string& udid, uint16_t port, std::string& name)
+bool EmulatorState::takeService(const std::string& udid, uint16_t port, Service& service)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_services.find({udid, port});
     if (it == m_services.end())
         return false;
-    name = it->second;
+    service = it->second;
     m_services.erase(it);
     return true;
 }

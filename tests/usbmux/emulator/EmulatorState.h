@@ -1,5 +1,7 @@
 #pragma once
 
+#include <openssl/types.h>
+
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -13,10 +15,16 @@ class EmulatorState
 {
 public:
     explicit EmulatorState(std::string folder);
+    ~EmulatorState();
+    EmulatorState(const EmulatorState&) = delete;
+    EmulatorState& operator=(const EmulatorState&) = delete;
 
     const std::string& buid() const { return m_buid; }
     // The phones' public key, PEM (PKCS#1), made when the emulator starts.
     const std::string& devicePublicKey() const { return m_devicePublicKey; }
+    // The TLS side of the phones' services that ask for SSL: the phones' key and a
+    // certificate for it (the host does not check it).
+    SSL_CTX* serviceTls() const { return m_tls; }
 
     // Pair records are kept as files "<udid>.plist" in the state folder, as usbmuxd keeps them.
     bool readPairRecord(const std::string& udid, std::string& data) const;
@@ -26,9 +34,14 @@ public:
     void trust(const std::string& udid, const std::string& hostId);
     bool trusts(const std::string& udid, const std::string& hostId) const;
 
-    uint16_t offerService(const std::string& udid, const std::string& name);
+    struct Service
+    {
+        std::string name;
+        bool ssl = false;
+    };
+    uint16_t offerService(const std::string& udid, const Service& service);
     // The service waiting on the port, taken so that a second connection is refused.
-    bool takeService(const std::string& udid, uint16_t port, std::string& name);
+    bool takeService(const std::string& udid, uint16_t port, Service& service);
 
 private:
     std::string recordPath(const std::string& udid) const;
@@ -36,9 +49,10 @@ private:
     std::string m_folder;
     std::string m_buid;
     std::string m_devicePublicKey;
+    SSL_CTX* m_tls = nullptr;
     mutable std::mutex m_mutex;
     std::map<std::string, std::set<std::string>> m_trusted;
-    std::map<std::pair<std::string, uint16_t>, std::string> m_services;
+    std::map<std::pair<std::string, uint16_t>, Service> m_services;
     uint16_t m_nextPort = 49152;
 };
 

@@ -4,6 +4,7 @@
 #include "MuxPacket.h"
 #include "PlistString.h"
 #include "SimServices.h"
+#include "TlsServicePump.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -272,7 +273,7 @@ void UsbmuxdEmulator::connect(int fd, uint32_t tag, plist_t request)
     }
     // libusbmuxd sends the port in network byte order.
     const uint16_t port = ntohs(uint16_t(numberItem(request, "PortNumber")));
-    std::string service;
+    EmulatorState::Service service;
     if (port != lockdownPort && !m_state.takeService(phone.udid, port, service)) {
         sendResult(fd, tag, ResultConnectionRefused);
         close(fd);
@@ -285,7 +286,8 @@ void UsbmuxdEmulator::connect(int fd, uint32_t tag, plist_t request)
     serveConnection(fd, phone, port, service);
 }
 
-void UsbmuxdEmulator::serveConnection(int fd, const Phone& phone, uint16_t port, const std::string& service)
+void UsbmuxdEmulator::serveConnection(int fd, const Phone& phone, uint16_t port,
+                                      const EmulatorState::Service& service)
 {
     // The server side closes its own descriptor; this one stays registered until then, so an
     // unplug can shut the socket down without ever touching a reused descriptor number.
@@ -305,9 +307,15 @@ void UsbmuxdEmulator::serveConnection(int fd, const Phone& phone, uint16_t port,
     }
     if (port == lockdownPort) {
         serveLockdown(own, phone.device, phone.udid, m_state);
-    } else if (const SimServiceHandler* handler = findSimService(service)) {
-        SimSocket socket(own, phone.device);
-        (*handler)(socket);
+    } else if (const SimServiceHandler* handler = findSimService(service.name)) {
+        auto serve = [&](int plain) {
+            SimSocket socket(plain, phone.device);
+            (*handler)(socket);
+        };
+        if (service.ssl)
+            serveOverTls(own, m_state.serviceTls(), serve);
+        else
+            serve(own);
     } else {
         close(own);
     }

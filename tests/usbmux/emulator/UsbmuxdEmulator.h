@@ -38,7 +38,7 @@ private:
     // The properties of a phone, as Attached events and device lists carry them.
     static plist_t attachedMessage(const Phone& phone);
     bool findPhone(uint32_t id, Phone& out);
-    void serveConnection(int fd, const Phone& phone, uint16_t port, const std::string& service);
+    void serveConnection(int fd, const Phone& phone, uint16_t port, const EmulatorState::Service& service);
 
     std::string m_socketPath;
     std::string m_simRoot;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,9 +21,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: SPACEWELL_SIM_ROOT=<phones> %s <socket> <state folder>\n", argv[0]);
         return 2;
     }
+    // TLS writes go through write(2): a host that hangs up must not end the daemon.
+    signal(SIGPIPE, SIG_IGN);
     mkdir(argv[2], 0700);
     EmulatorState state(argv[2]);
-    if (state.devicePublicKey().empty()) {
+    if (state.devicePublicKey().empty() || !state.serviceTls()) {
         std::fprintf(stderr, "could not make the phones' key pair\n");
         return 1;
     }

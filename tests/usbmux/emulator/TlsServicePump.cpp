@@ -1,0 +1,66 @@
+#include "TlsServicePump.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+bool sendAll(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        const ssize_t sent = send(fd, p, n, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        p += sent;
+        n -= size_t(sent);
+    }
+    return true;
+}
+} // namespace
+
+void serveOverTls(int fd, SSL_CTX* context, const std::function<void(int plainFd)>& serve)
+{
+    SSL* ssl = SSL_new(context);
+    int ends[2];
+    if (!ssl || SSL_set_fd(ssl, fd) != 1 || SSL_accept(ssl) != 1 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        std::fprintf(stderr, "emulated phone: TLS for a service failed\n");
+        ERR_print_errors_fp(stderr);
+        SSL_free(ssl);
+        close(fd);
+        return;
+    }
+    std::thread service(serve, ends[1]);
+    char buffer[65536];
+    bool open = true;
+    while (open) {
+        // Data already decrypted inside the TLS object never shows on the socket.
+        bool fromHost = SSL_pending(ssl) > 0;
+        if (!fromHost) {
+            pollfd p[2] = {{fd, POLLIN, 0}, {ends[0], POLLIN, 0}};
+            if (poll(p, 2, -1) <= 0)
+                break;
+            if (p[1].revents) {
+                const ssize_t n = recv(ends[0], buffer, sizeof buffer, 0);
+                open = n > 0 && SSL_write(ssl, buffer, int(n)) == int(n);
+            }
+            fromHost = p[0].revents != 0;
+        }
+        if (open && fromHost) {
+            const int n = SSL_read(ssl, buffer, sizeof buffer);
+            open = n > 0 && sendAll(ends[0], buffer, size_t(n));
+        }
+    }
+    shutdown(ends[0], SHUT_RDWR); // the service sees the host gone
+    service.join();
+    close(ends[0]);
+    SSL_shutdown(ssl);
+    SSL_free(ssl);
+    close(fd);
+}
