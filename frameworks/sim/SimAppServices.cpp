@@ -14,17 +14,12 @@
 
 namespace {
 
-std::string stringValue(plist_t dict, const char* key)
-{
-    return plistString(dict ? plist_dict_get_item(dict, key) : nullptr);
-}
-
 void installationProxy(SimSocket& socket)
 {
     plist_t request = socket.readMessage();
     if (!request)
         return;
-    const std::string command = stringValue(request, "Command");
+    const std::string command = plistDictString(request, "Command");
     plist_free(request);
     if (command != "Browse") {
         plist_t error = plist_new_dict();
@@ -74,8 +69,8 @@ void houseArrest(SimSocket& socket)
     plist_t request = socket.readMessage();
     if (!request)
         return;
-    const std::string command = stringValue(request, "Command");
-    const std::string identifier = stringValue(request, "Identifier");
+    const std::string command = plistDictString(request, "Command");
+    const std::string identifier = plistDictString(request, "Identifier");
     plist_free(request);
     bool refused = command != "VendContainer" || !validIdentifier(identifier);
     for (const std::string& id : socket.device().strings("RefusedContainers"))

@@ -8,12 +8,6 @@
 
 namespace {
 
-std::string stringItem(plist_t dict, const char* key)
-{
-    return plistString(dict && plist_get_node_type(dict) == PLIST_DICT ? plist_dict_get_item(dict, key)
-                                                                       : nullptr);
-}
-
 class Lockdown
 {
 public:
@@ -26,7 +20,7 @@ public:
     void run()
     {
         while (plist_t request = m_socket.readMessage()) {
-            const std::string verb = stringItem(request, "Request");
+            const std::string verb = plistDictString(request, "Request");
             plist_t reply = plist_new_dict();
             plist_dict_set_item(reply, "Request", plist_new_string(verb.c_str()));
             const std::string error = answer(verb, request, reply);
@@ -53,11 +47,11 @@ private:
         if (verb == "Pair")
             return pair(request, reply);
         if (verb == "ValidatePair")
-            return trusted(stringItem(plist_dict_get_item(request, "PairRecord"), "HostID"))
+            return trusted(plistDictString(plist_dict_get_item(request, "PairRecord"), "HostID"))
                        ? ""
                        : "InvalidHostID";
         if (verb == "StartSession") {
-            if (!trusted(stringItem(request, "HostID")))
+            if (!trusted(plistDictString(request, "HostID")))
                 return "InvalidHostID";
             m_session = newIdentifier();
             plist_dict_set_item(reply, "SessionID", plist_new_string(m_session.c_str()));
@@ -65,7 +59,7 @@ private:
             return {};
         }
         if (verb == "StopSession") {
-            if (m_session.empty() || stringItem(request, "SessionID") != m_session)
+            if (m_session.empty() || plistDictString(request, "SessionID") != m_session)
                 return "InvalidSessionID";
             m_session.clear();
             return {};
@@ -84,8 +78,8 @@ private:
 
     std::string getValue(plist_t request, plist_t reply)
     {
-        const std::string domain = stringItem(request, "Domain");
-        const std::string key = stringItem(request, "Key");
+        const std::string domain = plistDictString(request, "Domain");
+        const std::string key = plistDictString(request, "Key");
         plist_t value = nullptr;
         if (domain.empty() && key == "DevicePublicKey") {
             const std::string& pem = m_state.devicePublicKey();
@@ -105,7 +99,7 @@ private:
 
     std::string pair(plist_t request, plist_t reply)
     {
-        const std::string hostId = stringItem(plist_dict_get_item(request, "PairRecord"), "HostID");
+        const std::string hostId = plistDictString(plist_dict_get_item(request, "PairRecord"), "HostID");
         if (hostId.empty())
             return "InvalidPairRecord";
         if (m_device.flag("PasscodeLocked"))
@@ -125,7 +119,7 @@ private:
     {
         if (m_session.empty())
             return "SessionInactive";
-        const std::string name = stringItem(request, "Service");
+        const std::string name = plistDictString(request, "Service");
         for (const std::string& refused : m_device.strings("RefusedServices")) {
             if (refused == name)
                 return "ServiceProhibited";

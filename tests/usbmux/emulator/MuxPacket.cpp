@@ -1,6 +1,6 @@
 #include "MuxPacket.h"
 
-#include <sys/socket.h>
+#include "SocketIo.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -18,31 +18,6 @@ struct Header
     uint32_t message;
     uint32_t tag;
 };
-
-bool readExact(int fd, void* buffer, size_t n)
-{
-    auto* p = static_cast<char*>(buffer);
-    while (n > 0) {
-        const ssize_t got = recv(fd, p, n, 0);
-        if (got <= 0)
-            return false;
-        p += got;
-        n -= size_t(got);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const char* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t sent = send(fd, p, n, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        p += sent;
-        n -= size_t(sent);
-    }
-    return true;
-}
 } // namespace
 
 bool readMuxPacket(int fd, MuxPacket& packet)
@@ -77,5 +52,5 @@ bool writeMuxPacket(int fd, uint32_t tag, plist_t message)
     std::string packet(reinterpret_cast<const char*>(&header), sizeof header);
     packet.append(xml, length);
     std::free(xml);
-    return writeAll(fd, packet.data(), packet.size());
+    return sendAll(fd, packet.data(), packet.size());
 }

@@ -1,5 +1,7 @@
 #include "TlsServicePump.h"
 
+#include "SocketIo.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -9,20 +11,6 @@
 
 #include <cstdio>
 #include <thread>
-
-namespace {
-bool sendAll(int fd, const char* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t sent = send(fd, p, n, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        p += sent;
-        n -= size_t(sent);
-    }
-    return true;
-}
-} // namespace
 
 void serveOverTls(int fd, SSL_CTX* context, const std::function<void(int plainFd)>& serve)
 {

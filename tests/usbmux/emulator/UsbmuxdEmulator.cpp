@@ -31,11 +31,6 @@ enum MuxResult : uint32_t
     ResultConnectionRefused = 3
 };
 
-std::string stringItem(plist_t dict, const char* key)
-{
-    return plistString(plist_dict_get_item(dict, key));
-}
-
 uint64_t numberItem(plist_t dict, const char* key)
 {
     plist_t node = plist_dict_get_item(dict, key);
@@ -189,7 +184,7 @@ void UsbmuxdEmulator::serveClient(int fd)
     MuxPacket packet;
     while (readMuxPacket(fd, packet)) {
         plist_t request = packet.message;
-        const std::string type = stringItem(request, "MessageType");
+        const std::string type = plistDictString(request, "MessageType");
         if (type == "Listen") {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -216,7 +211,7 @@ void UsbmuxdEmulator::serveClient(int fd)
             plist_free(request);
             return;
         }
-        const std::string udid = stringItem(request, "PairRecordID");
+        const std::string udid = plistDictString(request, "PairRecordID");
         bool ok = true;
         if (type == "ListDevices") {
             plist_t list = plist_new_array();
