@@ -29,20 +29,16 @@ bool BackupManifest::locate(const QDir& backupDir)
 
 void BackupManifest::read()
 {
+    // The files of an encrypted backup cannot be edited (its Manifest.db is not even a database):
+    // nothing is counted or written for it.
+    QFile plist(m_dir.absoluteFilePath(QStringLiteral("Manifest.plist")));
+    if (plist.open(QIODevice::ReadOnly) &&
+        CFType::fromPlistBytes(plist.readAll()).value(QStringLiteral("IsEncrypted")).toBool(false))
+        throw std::runtime_error(encryptedBackupText(m_path).toUtf8().toStdString());
     if (m_format == Format::Mbdb) {
         m_records = readManifestMbdb(m_path);
         return;
     }
-    // An encrypted backup's Manifest.db is no database; say so rather than what SQLite makes of it.
-    QFile plist(m_dir.absoluteFilePath(QStringLiteral("Manifest.plist")));
-    if (plist.open(QIODevice::ReadOnly) &&
-        CFType::fromPlistBytes(plist.readAll()).value(QStringLiteral("IsEncrypted")).toBool(false))
-        throw std::runtime_error(
-            QStringLiteral("%1: the backup is encrypted and cannot be edited. Turn off \"Encrypt "
-                           "iPhone backup\" and try again.")
-                .arg(m_path)
-                .toUtf8()
-                .toStdString());
     m_records = readManifestDb(m_path);
     m_readNames = QSet<QString>(m_records.keyBegin(), m_records.keyEnd());
 }
@@ -64,6 +60,13 @@ void BackupManifest::write()
             refreshed.insert(name, m_records.value(name));
     }
     updateManifestDb(m_path, removed, refreshed);
+}
+
+QString BackupManifest::encryptedBackupText(const QString& manifestPath)
+{
+    return QStringLiteral("%1: the backup is encrypted and cannot be edited. Turn backup encryption off "
+                          "(idevicebackup2 encryption off PASSWORD) and try again.")
+        .arg(manifestPath);
 }
 
 QString BackupManifest::backupFilePath(const QDir& backupDir, const QString& name, Format format)

@@ -26,6 +26,7 @@ public:
     // Throws std::runtime_error naming the file on failure (an encrypted backup included).
     void read();
     ManifestMap& records() { return m_records; }
+    const ManifestMap& records() const { return m_records; }
     // Records whose file was replaced; their new times and digest are written back.
     void markRefreshed(const QString& name) { m_refreshed.insert(name); }
     // Throws std::runtime_error; a failure leaves the file as it was.
@@ -34,6 +35,8 @@ public:
     // Where the backup keeps the file of a record.
     QString filePath(const QString& name) const { return backupFilePath(m_dir, name, m_format); }
     static QString backupFilePath(const QDir& backupDir, const QString& name, Format format);
+    // What read() says of an encrypted backup.
+    static QString encryptedBackupText(const QString& manifestPath);
 
 private:
     QDir m_dir;

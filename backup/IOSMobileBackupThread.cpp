@@ -1,5 +1,6 @@
 #include "IOSMobileBackupThread.h"
 
+#include "BackupStatus.h"
 #include "CFType.h"
 #include "FileUtils.h"
 #include "Markup.h"
@@ -40,9 +41,7 @@ bool IOSMobileBackupThread::isReusableBackup(const QDir& d, const QString& produ
     if (!QFileInfo::exists(d.filePath(QStringLiteral("Manifest.mbdb"))) &&
         !QFileInfo::exists(d.filePath(QStringLiteral("Manifest.db"))))
         return false;
-    if (readPlist(d.filePath(QStringLiteral("Status.plist")))
-            .value(QStringLiteral("SnapshotState"))
-            .toString() != QLatin1String("finished"))
+    if (!BackupStatus::isFinished(d))
         return false;
     return readPlist(d.filePath(QStringLiteral("Manifest.plist")))
                .value(QStringLiteral("Lockdown"))

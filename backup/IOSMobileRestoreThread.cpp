@@ -1,5 +1,6 @@
 #include "IOSMobileRestoreThread.h"
 
+#include "BackupStatus.h"
 #include "Markup.h"
 #include "Product.h"
 #include "ProgressForm.h"
@@ -52,12 +53,24 @@ QString IOSMobileRestoreThread::failureText(const QString& toolOutput)
     return text + QStringLiteral("<br/><br/>Note: You can restart your device to try again.");
 }
 
+QString IOSMobileRestoreThread::unfinishedBackupText()
+{
+    return QStringLiteral("The backup on this computer is not complete, so it was not restored. Your device "
+                          "was not changed.<br/><br/>Note: Scan or Free Up again to make a new backup.");
+}
+
 void IOSMobileRestoreThread::run()
 {
     WorkerReport::progress(m_progressForm, QStringLiteral("Transferring data to Device..."), 0);
     connect(m_tool, &backup2tool::update, this, &IOSMobileRestoreThread::backupUpdate);
     connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
-    const QString info = m_backupFolder.filePath(m_device.uniqueDeviceId + QStringLiteral("/Info.plist"));
+    const QDir deviceBackup(m_backupFolder.filePath(m_device.uniqueDeviceId));
+    // A backup that did not finish, or whose editing failed half-way, is never put on the phone.
+    if (!BackupStatus::isFinished(deviceBackup)) {
+        WorkerReport::error(m_progressForm, unfinishedBackupText());
+        return;
+    }
+    const QString info = deviceBackup.filePath(QStringLiteral("Info.plist"));
     const QString hidden = info + QStringLiteral("-%1").arg(QDateTime::currentMSecsSinceEpoch());
     const bool hid = QFileInfo(info).isFile() && QFile::rename(info, hidden);
     // One rename puts it back, over any stand-in the tool left behind.

@@ -20,6 +20,8 @@ public:
 
     // The text shown for a failed restore (the tool's output, escaped, or a friendlier sentence).
     static QString failureText(const QString& toolOutput);
+    // The text shown when the backup is not whole (see BackupEditMark).
+    static QString unfinishedBackupText();
 
 public slots:
     void backupUpdate(double pg, QString status1, QString status2);

@@ -1,6 +1,10 @@
 #include "ManifestDb.h"
 
+#include "SqliteFiles.h"
+
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 #include <plist/plist.h>
 #include <sqlite3.h>
@@ -18,6 +22,7 @@ namespace {
 
 struct Db
 {
+    Db(sqlite3* handle, const QString& path) : path(path), db(handle) {}
     Db(const QString& path, int flags) : path(path)
     {
         if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr) != SQLITE_OK) {
@@ -206,9 +211,32 @@ QByteArray archiveMbFile(const MbdbRecord& r)
     return result;
 }
 
+namespace {
+// A copy of the manifest with its log, read instead of the manifest itself so that reading leaves
+// the folder as it was; removed when done.
+struct LogCopy
+{
+    explicit LogCopy(const QString& manifest)
+        : path(manifest + QStringLiteral(".reading-%1").arg(QDateTime::currentMSecsSinceEpoch()))
+    {
+        if (!SqliteFiles::copyWithWal(manifest, manifest + QStringLiteral("-wal"), path))
+            fail(manifest, QStringLiteral("cannot copy the manifest with its log to %1").arg(path));
+    }
+    ~LogCopy() { SqliteFiles::removeWithSideFiles(path); }
+    QString path;
+};
+} // namespace
+
 ManifestMap readManifestDb(const QString& path)
 {
-    Db db(path, SQLITE_OPEN_READONLY);
+    // Rows not yet in the main file lie in its log.
+    std::unique_ptr<LogCopy> copy;
+    if (QFileInfo(path + QStringLiteral("-wal")).size() > 0)
+        copy = std::make_unique<LogCopy>(path);
+    std::unique_ptr<Db> opened = copy ? std::make_unique<Db>(copy->path, SQLITE_OPEN_READWRITE)
+                                      : std::make_unique<Db>(SqliteFiles::openForReading(path), path);
+    Db& db = *opened;
+    db.path = path;
     Statement rows(db.prepare("SELECT fileID, domain, relativePath, flags, file FROM Files"));
     ManifestMap map;
     int rc;
@@ -266,6 +294,7 @@ void updateManifestDb(const QString& path, const QSet<QString>& removed, const M
             plist_dict_set_item(root, "LastModified", plist_new_uint(r.modifiedTime));
             plist_dict_set_item(root, "LastStatusChange", plist_new_uint(r.changedTime));
             plist_dict_set_item(root, "Birth", plist_new_uint(r.createdTime));
+            plist_dict_set_item(root, "Size", plist_new_uint(r.size));
             if (plist_t digest = deref(objects, plist_dict_get_item(root, "Digest"));
                 digest && r.dataHash.isPresent())
                 plist_set_data_val(digest, r.dataHash.bytes.constData(), uint64_t(r.dataHash.bytes.size()));
@@ -284,6 +313,10 @@ void updateManifestDb(const QString& path, const QSet<QString>& removed, const M
         sqlite3_exec(db.db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
+    // A manifest that uses a log is left as one file: the log's rows go into it.
+    sqlite3* handle = db.db;
+    db.db = nullptr;
+    SqliteFiles::checkpointAndClose(handle, path);
 }
 
 void createManifestDb(const QString& path, const ManifestMap& records)

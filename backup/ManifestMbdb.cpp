@@ -255,8 +255,11 @@ ManifestMap readManifestMbdb(const QString& path)
     ManifestMap map;
     // Records take at least 40 bytes; most take about 100, so this spares most rehashing.
     map.reserve(file.size() / 100);
-    if (!in.atEnd())
-        in.take(std::min<qint64>(6, file.size())); // magic and version are not checked
+    // An empty, cut or foreign file is no manifest: reading it as one would rewrite it as empty.
+    if (file.size() < 6)
+        fail(path, QStringLiteral("not a backup manifest (shorter than its 6-byte header)"));
+    if (QByteArrayView(in.take(6), 4) != QByteArrayView("mbdb"))
+        fail(path, QStringLiteral("not a backup manifest (it does not begin with \"mbdb\")"));
     while (!in.atEnd()) {
         MbdbRecord r;
         r.domain = domains.read(in);

@@ -8,6 +8,7 @@
 // refused), "DeviceFreeBytes" (a restore larger than this is refused).
 #include "BackupFileName.h"
 #include "BackupManifest.h"
+#include "BackupStatus.h"
 #include "BackupToolArguments.h"
 #include "FileUtils.h"
 #include "ManifestDb.h"
@@ -220,6 +221,9 @@ bool safeRelative(const QString& path)
 int restore(const BackupToolArguments& args, const SimDevice& device)
 {
     const QDir backupDir(QDir(args.root).absoluteFilePath(args.source));
+    // As idevicebackup2 does: only a backup whose Status.plist says "finished" is restored.
+    if (!BackupStatus::isFinished(backupDir))
+        return fail(QStringLiteral("Cannot ensure we restore from a successful backup. Aborting."));
     if (device.flag("FindMyIPhone"))
         return fail(
             QStringLiteral("ErrorCode 211: Find My iPhone must be disabled before restoring a backup."));
@@ -267,8 +271,9 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
             QDir().mkpath(QFileInfo(target).absolutePath());
             const QString source = backupManifest.filePath(it.key());
             if (!QFile::copy(source, target))
-                return failOrGone(device, "restore",
-                                  QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path));
+                return failOrGone(
+                    device, "restore",
+                    QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path));
         }
     }
     takeTime(device, "Restore");

@@ -1,5 +1,6 @@
 #include "AppFolders.h"
 #include "BackupFixture.h"
+#include "BackupStatus.h"
 #include "FrameworkLoader.h"
 #include "IOSClearSysThread.h"
 #include "IOSMobileBackupThread.h"
@@ -11,6 +12,7 @@
 #include "backup2tool.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -205,6 +207,51 @@ private slots:
         QVERIFY(QFile::exists(folder.filePath(device.uniqueDeviceId + QStringLiteral("/Info.plist"))));
         QCOMPARE(QDir(folder.filePath(device.uniqueDeviceId)).entryList({QStringLiteral("Info.plist-*")}),
                  QStringList());
+        phone.remove();
+    }
+
+    // A backup whose editing stopped half-way (its Status.plist no longer says "finished") never
+    // reaches the phone: the worker refuses it, and so does the backup tool, as idevicebackup2
+    // does ("Cannot ensure we restore from a successful backup").
+    void unfinishedBackupIsNeverRestored()
+    {
+        SimDeviceFolder phone(m_simRoot.path(), QStringLiteral("half-edited"));
+        deviceFile(phone, QStringLiteral("HomeDomain/Library/Caches/c.db"), QByteArray(300, 'c'));
+        deviceFile(phone, QStringLiteral("HomeDomain/Library/Preferences/a.plist"), "a");
+        const IOSDevice device = attach();
+        const auto before = BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
+        QDir folder;
+        QVERIFY(backup(device, &folder).succeeded);
+        const QDir d(folder.filePath(device.uniqueDeviceId));
+        // A cleaner changed the folder and failed before it was whole again.
+        BackupEditMark mark(d);
+        mark.markChanging();
+        QFile::remove(d.filePath(QStringLiteral("Manifest.mbdb")));
+        SimDeviceFolder::writeFile(d.filePath(QStringLiteral("Manifest.mbdb")),
+                                   QByteArray("mbdb\x05\x00", 6));
+
+        const WorkerRun r = restore(device, folder);
+        QVERIFY(!r.succeeded);
+        QVERIFY2(r.boxTexts.value(0).contains(IOSMobileRestoreThread::unfinishedBackupText()),
+                 qPrintable(r.boxTexts.value(0)));
+        QVERIFY(QFile::exists(d.filePath(QStringLiteral("Info.plist"))));
+        QCOMPARE(BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files")))), before);
+
+        // The tool on its own refuses it too.
+        QProcess tool;
+        tool.start(backup2tool::toolPath(),
+                   {QStringLiteral("-u"), device.uniqueDeviceId, QStringLiteral("--restore"),
+                    QStringLiteral("--target"), device.uniqueDeviceId, QStringLiteral("--root"),
+                    folder.absolutePath(), QStringLiteral("--source"), device.uniqueDeviceId});
+        QVERIFY(tool.waitForFinished(30000));
+        QVERIFY(QString::fromUtf8(tool.readAll())
+                    .contains(QStringLiteral("Cannot ensure we restore from a successful backup")));
+        QCOMPARE(BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files")))), before);
+
+        // The next backup starts afresh instead of building on it.
+        QVERIFY(!IOSMobileBackupThread::isReusableBackup(d, device.productVersion));
+        QVERIFY(backup(device).succeeded);
+        QVERIFY(BackupStatus::isFinished(d));
         phone.remove();
     }
 

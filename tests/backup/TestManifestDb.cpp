@@ -1,4 +1,5 @@
 #include "BackupFileName.h"
+#include "BackupFixture.h"
 #include "BackupManifest.h"
 #include "FixtureDatabases.h"
 #include "IOSMobileBackupThread.h"
@@ -118,6 +119,7 @@ private slots:
         r.modifiedTime = r.changedTime = 1700000000;
         r.createdTime = 1700000001;
         r.dataHash.setBytes(QByteArray(20, '\x11'));
+        r.size = 9;
         manifest.markRefreshed(refreshed);
         manifest.records()[kept].size = 1; // changed in memory but not refreshed: not written
         manifest.write();
@@ -130,7 +132,7 @@ private slots:
         QCOMPARE(after.modifiedTime, 1700000000u);
         QCOMPARE(after.createdTime, 1700000001u);
         QCOMPARE(after.dataHash.bytes, QByteArray(20, '\x11'));
-        QCOMPARE(after.size, 7u);
+        QCOMPARE(after.size, 9u); // the record describes the new file
         QCOMPARE(after.inode, 77u);
     }
 
@@ -153,6 +155,43 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), before);
         QCOMPARE(readManifestDb(path()).size(), 5);
+    }
+
+    // Phones write their manifests with a write-ahead log; rows may lie in Manifest.db-wal.
+    void logBesideTheManifest()
+    {
+        createManifestDb(path(), sample());
+        FixtureDatabases::exec(path(), QStringLiteral("PRAGMA journal_mode=WAL;"));
+        const QDir d(m_dir->path());
+        // A plain read-only connection would leave a log and shared memory beside it.
+        auto before = BackupFixture::snapshot(d);
+        QCOMPARE(readManifestDb(path()).size(), 5);
+        QCOMPARE(BackupFixture::snapshot(d), before);
+
+        // Rows only in the log are read too, and the log stays as it was.
+        sqlite3* writer = nullptr;
+        QCOMPARE(sqlite3_open(path().toUtf8().constData(), &writer), SQLITE_OK);
+        sqlite3_db_config(writer, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        QCOMPARE(sqlite3_exec(writer,
+                              "PRAGMA wal_autocheckpoint=0; DELETE FROM Files WHERE relativePath = "
+                              "'Library/Caches/a.db'",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(writer);
+        QVERIFY(QFileInfo(path() + QStringLiteral("-wal")).size() > 0);
+        before = BackupFixture::snapshot(d);
+        QCOMPARE(readManifestDb(path()).size(), 4);
+        QCOMPARE(BackupFixture::snapshot(d), before);
+
+        // Writing back leaves one file that holds everything.
+        BackupManifest manifest;
+        QVERIFY(manifest.locate(d));
+        manifest.read();
+        manifest.records().remove(
+            backupFileName(QStringLiteral("HomeDomain"), QStringLiteral("Library/Preferences/p.plist")));
+        manifest.write();
+        QCOMPARE(d.entryList(QDir::Files), QStringList{QStringLiteral("Manifest.db")});
+        QCOMPARE(readManifestDb(path()).size(), 3);
     }
 
     void filesLieInTwoCharacterFolders()

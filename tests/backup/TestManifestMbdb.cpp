@@ -140,11 +140,39 @@ private slots:
         QCOMPARE(readFile(path("empty.mbdb")), QByteArray("mbdb\x05\x00", 6));
     }
 
-    void headerIsNotChecked()
+    void badHeadersAreErrors_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        Bytes b;
+        b.record("HomeDomain", "x");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("shorter than the header") << QByteArray("mbd");
+        QTest::newRow("magic only") << QByteArray("mbdb");
+        QTest::newRow("another magic") << QByteArray(b.data).replace(0, 4, "mbdx");
+        QTest::newRow("another file") << QByteArray("SQLite format 3\0", 16) + b.data;
+    }
+
+    void badHeadersAreErrors()
+    {
+        QFETCH(QByteArray, content);
+        writeFile(path(), content);
+        try {
+            readManifestMbdb(path());
+            QFAIL("no error");
+        } catch (const std::runtime_error& e) {
+            QVERIFY2(
+                QString::fromUtf8(e.what()).startsWith(path() + QStringLiteral(": not a backup manifest")),
+                e.what());
+        }
+        QCOMPARE(readFile(path()), content);
+    }
+
+    void versionBytesAreNotChecked()
     {
         Bytes b;
         b.record("HomeDomain", "x");
-        b.data.replace(0, 6, "XXXXXX");
+        b.data[4] = '\x04';
+        b.data[5] = '\x01';
         writeFile(path(), b.data);
         QCOMPARE(readManifestMbdb(path()).size(), 1);
     }
@@ -298,7 +326,8 @@ private slots:
         QTest::newRow("other case") << QByteArray("hOMEdOMAIN");
         QTest::newRow("shorter") << QByteArray("Home");
         QTest::newRow("zero inside") << QByteArray("HomeDomain\0tail", 15);
-        QTest::newRow("non-ascii") << QByteArray("Home\xc3\xa9" "Domain");
+        QTest::newRow("non-ascii") << QByteArray("Home\xc3\xa9"
+                                                 "Domain");
         QTest::newRow("invalid utf-8") << QByteArray("HomeDomain\xff");
         QTest::newRow("cache path") << QByteArray("library/CACHES/x");
         QTest::newRow("cache path, accent") << QByteArray("Library/Caches/\xc3\xa9");
