@@ -102,7 +102,7 @@ void generate(const QString& dir, int records)
         map.insert(r.fileName(), r);
     }
     writeManifestMbdb(map, QDir(dir).absoluteFilePath(QStringLiteral("Manifest.mbdb")));
-    FixtureDatabases::createNewerMessages(QDir(dir).absoluteFilePath(QLatin1String(KnownDatabases::messages)),
+    FixtureDatabases::createNewerMessages(QDir(dir).absoluteFilePath(KnownDatabases::messages.fileName()),
                                           attachments);
 }
 
@@ -313,8 +313,8 @@ int main(int argc, char* argv[])
     QDir().mkpath(dbBase + QStringLiteral("/3d"));
     createManifestDb(QDir(dbBase).filePath(QStringLiteral("Manifest.db")),
                      readManifestMbdb(QDir(base).filePath(QStringLiteral("Manifest.mbdb"))));
-    QFile::copy(QDir(base).filePath(QLatin1String(KnownDatabases::messages)),
-                QDir(dbBase).filePath(QStringLiteral("3d/") + QLatin1String(KnownDatabases::messages)));
+    QFile::copy(QDir(base).filePath(KnownDatabases::messages.fileName()),
+                QDir(dbBase).filePath(QStringLiteral("3d/") + KnownDatabases::messages.fileName()));
     const qint64 dbBytes0 = QFileInfo(QDir(dbBase).filePath(QStringLiteral("Manifest.db"))).size();
     std::printf("Manifest.db: %lld bytes\n", static_cast<long long>(dbBytes0));
     const Figure dbFloor = child(QStringLiteral("db-floor"), dbBase);
@@ -325,8 +325,8 @@ int main(int argc, char* argv[])
         QDir().mkpath(dir + QStringLiteral("/3d"));
         QFile::copy(QDir(dbBase).filePath(QStringLiteral("Manifest.db")),
                     QDir(dir).filePath(QStringLiteral("Manifest.db")));
-        QFile::copy(QDir(dbBase).filePath(QStringLiteral("3d/") + QLatin1String(KnownDatabases::messages)),
-                    QDir(dir).filePath(QStringLiteral("3d/") + QLatin1String(KnownDatabases::messages)));
+        QFile::copy(QDir(dbBase).filePath(QStringLiteral("3d/") + KnownDatabases::messages.fileName()),
+                    QDir(dir).filePath(QStringLiteral("3d/") + KnownDatabases::messages.fileName()));
         const Figure f = child(what, dir);
         std::printf("%-13s %9.3f %8.2f %10.1f %8.2f %8d\n", qPrintable(what), f.seconds,
                     f.seconds / dbFloor.seconds, double(f.peakKiB) / 1024,
@@ -337,7 +337,7 @@ int main(int argc, char* argv[])
     // Messages database edit against the sqlite3 command on a copy.
     const QString msgDir = tmp.filePath(QStringLiteral("messages"));
     QDir().mkpath(msgDir);
-    const QString db = QDir(msgDir).filePath(QLatin1String(KnownDatabases::messages));
+    const QString db = QDir(msgDir).filePath(KnownDatabases::messages.fileName());
     generateLargeMessages(db);
     writeManifestMbdb(ManifestMap(), QDir(msgDir).filePath(QStringLiteral("Manifest.mbdb")));
     const qint64 dbBytes = QFileInfo(db).size();

@@ -1,7 +1,9 @@
 #include "BackupCleaner.h"
 
 #include "BackupFileName.h"
+#include "SchemaFunctions.h"
 #include "Sqlite3DB.h"
+#include "SqliteFiles.h"
 #include "WorkerReport.h"
 
 #include <QDateTime>
@@ -9,8 +11,14 @@
 #include <QFileInfo>
 
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
+
+namespace {
+QString timestamped(const QString& path)
+{
+    return QStringLiteral("%1-%2").arg(path).arg(QDateTime::currentMSecsSinceEpoch());
+}
+} // namespace
 
 BackupCleaner::BackupCleaner(const QDir& backupDir, ProgressForm* progressForm, QObject* parent)
     : QThread(parent), backupDir(backupDir), progressForm(progressForm)
@@ -23,18 +31,44 @@ void BackupCleaner::run()
     m_lastPercent = 0;
     foundBytes = 0;
     clearedBytes = 0;
+    m_mark.emplace(backupDir);
     try {
         if (!m_manifest.locate(backupDir))
             throw std::runtime_error(missingManifestMessage().arg(m_manifest.path()).toStdString());
         m_manifest.read();
-        if (work(m_manifest.records()) == Outcome::WriteManifest && !scanOnly)
+        if (work(m_manifest.records()) == Outcome::WriteManifest && !scanOnly) {
+            markChanging();
             m_manifest.write();
+        }
+        m_mark->markWhole();
+        removeCopies();
         WorkerReport::succeed(progressForm);
     } catch (int) {
-        // Cancelled: the dialog already ended, nothing more to say.
+        // Cancelled: the dialog already ended, nothing more to say. Walks end before any change.
+        removeCopies();
     } catch (const std::exception& e) {
-        WorkerReport::error(progressForm, QString::fromUtf8(e.what()));
+        removeCopies();
+        QString text = QString::fromUtf8(e.what());
+        // A cleaner only ever edits the copy on this computer.
+        if (!scanOnly)
+            text += QStringLiteral("<br/><br/>Your device was not changed.");
+        WorkerReport::error(progressForm, text);
     }
+}
+
+void BackupCleaner::markChanging()
+{
+    m_mark->markChanging();
+}
+
+void BackupCleaner::removeCopies()
+{
+    for (const QString& copy : std::as_const(m_workingCopies))
+        SqliteFiles::removeWithSideFiles(copy);
+    for (const QString& copy : std::as_const(m_readCopies))
+        SqliteFiles::removeWithSideFiles(copy);
+    m_workingCopies.clear();
+    m_readCopies.clear();
 }
 
 void BackupCleaner::throwIfRejected() const
@@ -80,32 +114,64 @@ void BackupCleaner::walkRecords(ManifestMap& map, const std::function<int(qint64
         map.remove(name);
 }
 
-QString BackupCleaner::databasePath(const QString& name) const
+QString BackupCleaner::databasePath(const BackupDatabase& database) const
 {
-    return m_manifest.filePath(name);
+    return m_manifest.filePath(database.fileName());
 }
 
-void BackupCleaner::editWorkingCopy(const QString& name, const QString& copyFailure,
-                                    const QStringList& statements,
-                                    const std::function<QStringList(Sqlite3DB&)>& prepare)
+QStringList BackupCleaner::sideRecords(const BackupDatabase& database) const
 {
-    const QString d = databasePath(name);
-    const QString w = QStringLiteral("%1-%2").arg(d).arg(QDateTime::currentMSecsSinceEpoch());
-    m_workingCopies.insert(name, w);
+    QStringList names;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QString name = database.sideFileName(suffix);
+        if (m_manifest.records().contains(name))
+            names << name;
+    }
+    return names;
+}
+
+void BackupCleaner::openForReading(const BackupDatabase& database, Sqlite3DB& db)
+{
+    const QString d = databasePath(database);
+    const QString wal = m_manifest.filePath(database.sideFileName("-wal"));
+    if (sideRecords(database).contains(database.sideFileName("-wal")) && QFileInfo(wal).size() > 0) {
+        // The log's rows count: a copy paired with it is read, and the backup stays as it was.
+        const QString copy = timestamped(d);
+        m_readCopies << copy;
+        if (!SqliteFiles::copyWithWal(d, wal, copy))
+            throw std::runtime_error(QStringLiteral("cant copy db to %1").arg(copy).toUtf8().toStdString());
+        db.openThrow(copy, 2);
+    } else {
+        db.openForReadingThrow(d);
+    }
+    registerSchemaFunctions(db);
+}
+
+void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QString& copyFailure,
+                                    const std::function<QStringList(Sqlite3DB&)>& statements)
+{
+    const QString d = databasePath(database);
+    const QString w = timestamped(d);
     if (!QFileInfo(d).isFile())
         return;
-    const qint64 size = QFileInfo(d).size();
+    const QStringList sides = sideRecords(database);
+    qint64 size = QFileInfo(d).size();
+    for (const QString& side : sides)
+        size += QFileInfo(m_manifest.filePath(side)).size();
     foundBytes += size;
     if (scanOnly)
         return;
     clearedBytes += size;
-    // The kernel copies the file (QFile::copy would read and write it in small blocks).
-    std::error_code error;
-    if (!std::filesystem::copy_file(QFile::encodeName(d).toStdString(), QFile::encodeName(w).toStdString(),
-                                    error))
-        throw std::runtime_error(copyFailure.arg(w).toStdString());
+    const QString walName = database.sideFileName("-wal");
+    const QString wal = sides.contains(walName) && QFileInfo::exists(m_manifest.filePath(walName))
+                            ? m_manifest.filePath(walName)
+                            : QString();
+    m_workingCopies.insert(database.fileName(), w);
+    if (!SqliteFiles::copyWithWal(d, wal, w))
+        throw std::runtime_error(copyFailure.arg(w).toUtf8().toStdString());
     Sqlite3DB db;
     db.openThrow(w, 2);
+    registerSchemaFunctions(db);
     // The working copy is never used if anything fails, so it needs no rollback journal; without
     // one the database is not written a second time. A write-ahead-log database keeps its mode,
     // which is part of the file.
@@ -116,32 +182,42 @@ void BackupCleaner::editWorkingCopy(const QString& name, const QString& copyFail
                 0)
             db.executeThrow("pragma journal_mode=off");
     }
-    QStringList all = statements;
-    if (prepare)
-        all += prepare(db);
-    for (const QString& statement : all)
+    for (const QString& statement : statements(db))
         db.executeThrow(statement.toUtf8().constData());
-    db.close();
+    db.closeThrow();
 }
 
-void BackupCleaner::replaceWithWorkingCopy(const QString& name, ManifestMap& map)
+void BackupCleaner::replaceWithWorkingCopy(const BackupDatabase& database, ManifestMap& map)
 {
+    const QString name = database.fileName();
     const QString w = m_workingCopies.value(name);
     if (w.isEmpty() || !QFileInfo(w).isFile())
         return;
-    const QString d = databasePath(name);
+    const QString d = databasePath(database);
+    markChanging();
     // One rename replaces the database, so it is never missing from the backup, even when the
     // rename fails.
     if (std::rename(QFile::encodeName(w).constData(), QFile::encodeName(d).constData()) != 0)
         throw std::runtime_error(QStringLiteral("cant rename %1 to %2").arg(w, d).toStdString());
+    m_workingCopies.remove(name);
     refreshRecord(map, name, d);
+    // The copy took the log's rows in; the phone must not get the old log with the new file.
+    for (const QString& side : sideRecords(database))
+        map.remove(side);
 }
 
 void BackupCleaner::refreshRecord(ManifestMap& map, const QString& name, const QString& databasePath)
 {
-    MbdbRecord& record = map[name];
-    record.dataHash.setBytes(fileSha1(databasePath).left(20));
+    auto it = map.find(name);
+    if (it == map.end()) {
+        // A record made up here would have neither domain nor path.
+        qWarning("the manifest lists no record for %s; its record is not refreshed", qUtf8Printable(name));
+        return;
+    }
+    MbdbRecord& record = it.value();
     const QFileInfo info(databasePath);
+    record.size = quint64(info.size());
+    record.dataHash.setBytes(fileSha1(databasePath).left(20));
     const auto modified = quint32(info.lastModified().toSecsSinceEpoch());
     record.modifiedTime = modified;
     record.changedTime = modified;

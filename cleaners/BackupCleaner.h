@@ -1,6 +1,8 @@
 #pragma once
 
 #include "BackupManifest.h"
+#include "BackupStatus.h"
+#include "KnownDatabases.h"
 #include "MbdbRecord.h"
 
 #include <QDir>
@@ -8,6 +10,7 @@
 #include <QThread>
 
 #include <functional>
+#include <optional>
 
 class ProgressForm;
 class Sqlite3DB;
@@ -51,18 +54,32 @@ protected:
     void countRemoved(const MbdbRecord& record);
     void reportPercent(int percent);
 
-    QString databasePath(const QString& name) const;
-    // Copies the database to a working copy and runs the statements on it (clear pass only);
-    // both passes count its size. prepare runs on the open working copy before the statements
-    // and may return further statements to run after them.
-    void editWorkingCopy(const QString& name, const QString& copyFailure, const QStringList& statements,
-                         const std::function<QStringList(Sqlite3DB&)>& prepare = {});
-    // Puts the working copy in place of the database and refreshes its record.
-    void replaceWithWorkingCopy(const QString& name, ManifestMap& map);
+    QString databasePath(const BackupDatabase& database) const;
+    // Opens a database of the backup for reading as the phone sees it, with the rows of its log;
+    // a copy made for that is removed when the run ends. The functions its schema calls answer.
+    void openForReading(const BackupDatabase& database, Sqlite3DB& db);
+    // Copies the database, with its log, to a working copy and runs the statements that
+    // `statements` gives for it (clear pass only); both passes count the database and the files
+    // beside it. The functions the schema calls answer before any statement runs, and the copy is
+    // one file again afterwards.
+    void editWorkingCopy(const BackupDatabase& database, const QString& copyFailure,
+                         const std::function<QStringList(Sqlite3DB&)>& statements);
+    // Puts the working copy in place of the database, refreshes its record and drops the records
+    // of the files beside it, whose rows the copy now holds.
+    void replaceWithWorkingCopy(const BackupDatabase& database, ManifestMap& map);
     void refreshRecord(ManifestMap& map, const QString& name, const QString& databasePath);
 
 private:
+    // Names of the records of the log and shared-memory files that the manifest lists beside a
+    // database.
+    QStringList sideRecords(const BackupDatabase& database) const;
+    // Before the first change to the folder: the backup is marked as not whole.
+    void markChanging();
+    void removeCopies();
+
     BackupManifest m_manifest;
+    std::optional<BackupEditMark> m_mark;
     QHash<QString, QString> m_workingCopies;
+    QStringList m_readCopies;
     int m_lastPercent = -1;
 };

@@ -2,43 +2,36 @@
 
 #include "KnownDatabases.h"
 #include "MessagesSchema.h"
+#include "SchemaFunctions.h"
 #include "Sqlite3DB.h"
 
 #include <QFileInfo>
 
-#include <sqlite3.h>
-
 namespace {
-// The messages database's delete triggers call these to remove attachment files on the phone;
-// in a backup there is nothing to remove, so they succeed and do nothing.
-void attachmentPathNoop(sqlite3_context* context, int, sqlite3_value**)
-{
-    sqlite3_result_int(context, 0);
-}
-
-void registerNoop(Sqlite3DB& db, const char* name, int arguments)
-{
-    if (sqlite3_create_function_v2(db.handle(), name, arguments, SQLITE_ANY, nullptr, attachmentPathNoop,
-                                   nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw Sqlite3Error(sqlite3_errmsg(db.handle()));
-}
-
 QStringList emptyingStatements(Sqlite3DB& db)
 {
     const QSet<QString> tables = messagesTableNames(db);
-    if (isNewerMessagesSchema(tables)) {
-        registerNoop(db, "delete_attachment_path", 1);
-        registerNoop(db, "before_delete_attachment_path", 2);
-        return {QStringLiteral("delete from attachment"),
-                QStringLiteral("delete from chat"),
-                QStringLiteral("delete from handle"),
-                QStringLiteral("delete from message"),
-                QStringLiteral("delete from message_attachment_join"),
-                QStringLiteral("delete from chat_message_join"),
-                QStringLiteral("delete from chat_handle_join"),
-                QStringLiteral("update sqlite_sequence set seq=0 where name in ('handle', 'chat', 'message', "
-                               "'attachment')"),
-                QStringLiteral("vacuum")};
+    if (requireMessagesSchema(tables)) {
+        QStringList statements = {QStringLiteral("delete from attachment"),
+                                  QStringLiteral("delete from chat"),
+                                  QStringLiteral("delete from handle"),
+                                  QStringLiteral("delete from message"),
+                                  QStringLiteral("delete from message_attachment_join"),
+                                  QStringLiteral("delete from chat_message_join"),
+                                  QStringLiteral("delete from chat_handle_join")};
+        // From iOS 16 on, "Recently Deleted" keeps messages and their text beside the chats.
+        for (const char* table : {"chat_recoverable_message_join", "recoverable_message_part"}) {
+            if (tables.contains(QLatin1String(table)))
+                statements << QStringLiteral("delete from ") + QLatin1String(table);
+        }
+        // Whatever else points at a chat, message, handle or attachment goes with it, as the
+        // schema's cascades say. The triggers' own records of the deletion stay.
+        statements << cascadeStatements(db, {QStringLiteral("attachment"), QStringLiteral("chat"),
+                                             QStringLiteral("handle"), QStringLiteral("message")});
+        statements << QStringLiteral("update sqlite_sequence set seq=0 where name in ('handle', 'chat', "
+                                     "'message', 'attachment')")
+                   << QStringLiteral("vacuum");
+        return statements;
     }
     QStringList statements = {QStringLiteral("delete from message"), QStringLiteral("delete from msg_pieces"),
                               QStringLiteral("delete from group_member"),
@@ -66,12 +59,12 @@ QString IOSClearAllMessagesThread::missingManifestMessage() const
 
 BackupCleaner::Outcome IOSClearAllMessagesThread::work(ManifestMap& map)
 {
-    const QString name = QLatin1String(KnownDatabases::messages);
-    if (!QFileInfo(databasePath(name)).isFile()) {
-        qWarning("IOSClearAllMessagesThread, could not find %s.", KnownDatabases::messages);
+    const BackupDatabase& database = KnownDatabases::messages;
+    if (!QFileInfo(databasePath(database)).isFile()) {
+        qWarning("IOSClearAllMessagesThread, could not find %s.", database.name);
         return Outcome::EndEarly;
     }
-    editWorkingCopy(name, QStringLiteral("cant copy sms db to %1"), {}, emptyingStatements);
+    editWorkingCopy(database, QStringLiteral("cant copy sms db to %1"), emptyingStatements);
 
     walkRecords(
         map, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
@@ -88,6 +81,6 @@ BackupCleaner::Outcome IOSClearAllMessagesThread::work(ManifestMap& map)
         });
 
     if (!scanOnly)
-        replaceWithWorkingCopy(name, map);
+        replaceWithWorkingCopy(database, map);
     return Outcome::WriteManifest;
 }

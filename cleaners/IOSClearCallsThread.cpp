@@ -14,21 +14,21 @@ QString IOSClearCallsThread::missingManifestMessage() const
 
 BackupCleaner::Outcome IOSClearCallsThread::work(ManifestMap& map)
 {
-    const QString first = QLatin1String(KnownDatabases::callHistory);
-    const QString second = QLatin1String(KnownDatabases::callHistoryStore);
     const QString copyFailure = QStringLiteral("cant copy db to %1");
-    editWorkingCopy(first, copyFailure,
-                    {QStringLiteral("delete from call"), QStringLiteral("update sqlite_sequence set seq=0"),
-                     QStringLiteral("vacuum")});
-    editWorkingCopy(second, copyFailure,
-                    {QStringLiteral("delete from ZCALLRECORD"),
-                     QStringLiteral("delete from ZCALLDBPROPERTIES"),
-                     QStringLiteral("update Z_PRIMARYKEY set Z_MAX=0 where Z_NAME in "
-                                    "('CallDBProperties','CallRecord');"),
-                     QStringLiteral("vacuum")});
+    editWorkingCopy(KnownDatabases::callHistory, copyFailure, [](Sqlite3DB&) {
+        return QStringList{QStringLiteral("delete from call"),
+                           QStringLiteral("update sqlite_sequence set seq=0"), QStringLiteral("vacuum")};
+    });
+    editWorkingCopy(KnownDatabases::callHistoryStore, copyFailure, [](Sqlite3DB&) {
+        return QStringList{QStringLiteral("delete from ZCALLRECORD"),
+                           QStringLiteral("delete from ZCALLDBPROPERTIES"),
+                           QStringLiteral("update Z_PRIMARYKEY set Z_MAX=0 where Z_NAME in "
+                                          "('CallDBProperties','CallRecord');"),
+                           QStringLiteral("vacuum")};
+    });
     if (!scanOnly) {
-        replaceWithWorkingCopy(first, map);
-        replaceWithWorkingCopy(second, map);
+        replaceWithWorkingCopy(KnownDatabases::callHistory, map);
+        replaceWithWorkingCopy(KnownDatabases::callHistoryStore, map);
     }
     return Outcome::WriteManifest;
 }

@@ -29,17 +29,17 @@ void IOSClearMMSAttaThread::addAttachmentFolder(QSet<QString>& referenced, const
 
 BackupCleaner::Outcome IOSClearMMSAttaThread::work(ManifestMap& map)
 {
-    const QString dbPath = databasePath(QLatin1String(KnownDatabases::messages));
-    if (!QFileInfo(dbPath).isFile()) {
-        qWarning("IOSClearMMSAttaThread, could not find %s.", KnownDatabases::messages);
+    if (!QFileInfo(databasePath(KnownDatabases::messages)).isFile()) {
+        qWarning("IOSClearMMSAttaThread, could not find %s.", KnownDatabases::messages.name);
         return Outcome::EndEarly;
     }
+    // Attachments that only the log's rows refer to are still in use.
     Sqlite3DB db;
-    db.openThrow(dbPath, 2);
+    openForReading(KnownDatabases::messages, db);
     const QSet<QString> tables = messagesTableNames(db);
     QSet<QString> referenced;
 
-    if (isNewerMessagesSchema(tables)) {
+    if (requireMessagesSchema(tables)) {
         Sqlite3Cursor rows =
             db.queryThrow("select a.filename from attachment as a inner join message_attachment_join "
                           "as ma on a.rowid=ma.attachment_id");

@@ -1,5 +1,7 @@
 #include "Sqlite3DB.h"
 
+#include "SqliteFiles.h"
+
 #include <sqlite3.h>
 
 Sqlite3Stmt::~Sqlite3Stmt()
@@ -79,6 +81,14 @@ void Sqlite3DB::openThrow(const QString& path, int flags)
     }
     // Another program holding the file briefly should not fail the run.
     sqlite3_busy_timeout(m_db, 5000);
+    m_path = path;
+}
+
+void Sqlite3DB::openForReadingThrow(const QString& path)
+{
+    close();
+    m_db = SqliteFiles::openForReading(path);
+    m_path = path;
 }
 
 Sqlite3Cursor Sqlite3DB::queryThrow(Sqlite3Sql sql)
@@ -93,6 +103,15 @@ void Sqlite3DB::executeThrow(Sqlite3Sql sql)
 {
     if (!m_db || sqlite3_exec(m_db, sql.text(), nullptr, nullptr, nullptr) != SQLITE_OK)
         raise();
+}
+
+void Sqlite3DB::closeThrow()
+{
+    if (!m_db)
+        return;
+    sqlite3* db = m_db;
+    m_db = nullptr;
+    SqliteFiles::checkpointAndClose(db, m_path);
 }
 
 void Sqlite3DB::close()

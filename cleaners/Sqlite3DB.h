@@ -70,14 +70,20 @@ public:
 
     // Opens an existing file; flags 2 opens it for reading and writing without creating it.
     void openThrow(const QString& path, int flags);
+    // Opens an existing file for reading only, leaving nothing beside it (see SqliteFiles).
+    void openForReadingThrow(const QString& path);
     Sqlite3Cursor queryThrow(Sqlite3Sql sql);
     // Runs a statement at once; with no transaction open each statement commits by itself.
     void executeThrow(Sqlite3Sql sql);
     void close();
+    // Closes after the last write: a write-ahead log is written into the file first, and a
+    // failure of that is thrown rather than lost.
+    void closeThrow();
     sqlite3* handle() const { return m_db; }
 
 private:
     [[noreturn]] void raise() const;
 
     sqlite3* m_db = nullptr;
+    QString m_path;
 };

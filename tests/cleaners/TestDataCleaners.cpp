@@ -52,8 +52,8 @@ class TestDataCleaners : public QObject
     QString folder() const { return m_tmp->filePath(QStringLiteral("backup")); }
     QDir dir() const { return QDir(folder()); }
 
-    // Checks a database replaced by a clear pass: its record carries the new digest and fresh
-    // times, and keeps its old size.
+    // Checks a database replaced by a clear pass: its record describes the new file (digest,
+    // size, fresh times).
     void verifyRefreshed(const BackupFixture& b, const QString& dbName)
     {
         const ManifestMap map = b.readManifest();
@@ -61,7 +61,7 @@ class TestDataCleaners : public QObject
         const MbdbRecord& old = b.records().value(dbName);
         QCOMPARE(r.dataHash.bytes, sha1Of(b.fileOf(dbName)));
         QVERIFY(r.dataHash.bytes != old.dataHash.bytes);
-        QCOMPARE(r.size, old.size);
+        QCOMPARE(qint64(r.size), QFileInfo(b.fileOf(dbName)).size());
         QVERIFY(r.modifiedTime > old.modifiedTime);
         QCOMPARE(r.changedTime, r.modifiedTime);
         QVERIFY(r.createdTime > old.createdTime);
@@ -96,7 +96,7 @@ private slots:
     {
         const BackupFixture b = messagesBackup();
         const auto before = BackupFixture::snapshot(dir());
-        const qint64 dbSize = QFileInfo(b.fileOf(QLatin1String(KnownDatabases::messages))).size();
+        const qint64 dbSize = QFileInfo(b.fileOf(KnownDatabases::messages.fileName())).size();
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), true);
         QVERIFY(r.succeeded);
         QCOMPARE(r.found, dbSize + 100 + 40 + 20);
@@ -107,7 +107,7 @@ private slots:
     void messagesClearEmptiesDatabaseAndDropsFiles()
     {
         const BackupFixture b = messagesBackup();
-        const QString db = b.fileOf(QLatin1String(KnownDatabases::messages));
+        const QString db = b.fileOf(KnownDatabases::messages.fileName());
         const qint64 dbSize = QFileInfo(db).size();
         QTest::qWait(1100); // so that the refreshed times differ from the fixture's
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(FixtureDatabases::scalar(db, QStringLiteral("select sum(seq) from sqlite_sequence")),
                  QStringLiteral("0"));
         QVERIFY(!hasWorkingCopies(dir()));
-        verifyRefreshed(b, QLatin1String(KnownDatabases::messages));
+        verifyRefreshed(b, KnownDatabases::messages.fileName());
 
         const ManifestMap map = b.readManifest();
         QVERIFY(
@@ -172,7 +172,7 @@ private slots:
         b.addFile(media, QStringLiteral("Library/SMS/Parts/00/01/1-1.jpg"), "x");
         b.writeManifest();
         const QString manifestName = QFileInfo(b.manifestPath()).fileName();
-        const QString dbName = b.relativeOf(QLatin1String(KnownDatabases::messages));
+        const QString dbName = b.relativeOf(KnownDatabases::messages.fileName());
         const QByteArray manifestBefore = BackupFixture::snapshot(dir()).value(manifestName);
         const QByteArray dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
@@ -189,7 +189,7 @@ private slots:
         for (int i = 0; i < 60000; ++i)
             b.addSizedRecord(media, QStringLiteral("Library/SMS/Attachments/00/00/G%1/f.jpg").arg(i), 1);
         b.writeManifest();
-        const QString dbName = b.relativeOf(QLatin1String(KnownDatabases::messages));
+        const QString dbName = b.relativeOf(KnownDatabases::messages.fileName());
         const QString manifestName = QFileInfo(b.manifestPath()).fileName();
         const QByteArray dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const QByteArray manifestBefore = BackupFixture::snapshot(dir()).value(manifestName);
@@ -285,7 +285,7 @@ private slots:
         for (const char* table : {"history_items", "history_visits", "history_tombstones", "metadata"})
             QCOMPARE(FixtureDatabases::countRows(db, QLatin1String(table)), 0);
         QVERIFY(!hasWorkingCopies(dir()));
-        verifyRefreshed(b, QLatin1String(KnownDatabases::safariHistory));
+        verifyRefreshed(b, KnownDatabases::safariHistory.fileName());
     }
 
     void safariHistoryWithoutATableFails()
@@ -298,7 +298,7 @@ private slots:
         b.addFile(safari, QStringLiteral("Library/Safari/Thumbnails/a.png"), "t");
         b.writeManifest();
         const QString manifestName = QFileInfo(b.manifestPath()).fileName();
-        const QString dbName = b.relativeOf(QLatin1String(KnownDatabases::safariHistory));
+        const QString dbName = b.relativeOf(KnownDatabases::safariHistory.fileName());
         const auto manifestBefore = BackupFixture::snapshot(dir()).value(manifestName);
         const auto dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const CleanerResult r = runCleaner<IOSClearSafariThread>(dir(), false);
@@ -353,7 +353,7 @@ private slots:
         QCOMPARE(map.size(), b.records().size());
         if (first) {
             QCOMPARE(FixtureDatabases::countRows(firstDb, QStringLiteral("call")), 0);
-            verifyRefreshed(b, QLatin1String(KnownDatabases::callHistory));
+            verifyRefreshed(b, KnownDatabases::callHistory.fileName());
         }
         if (second) {
             QCOMPARE(FixtureDatabases::countRows(secondDb, QStringLiteral("ZCALLRECORD")), 0);
@@ -361,10 +361,10 @@ private slots:
             QCOMPARE(
                 FixtureDatabases::scalar(secondDb, QStringLiteral("select sum(Z_MAX) from Z_PRIMARYKEY")),
                 QStringLiteral("0"));
-            verifyRefreshed(b, QLatin1String(KnownDatabases::callHistoryStore));
+            verifyRefreshed(b, KnownDatabases::callHistoryStore.fileName());
         }
         if (!first)
-            QVERIFY(!map.contains(QLatin1String(KnownDatabases::callHistory)));
+            QVERIFY(!map.contains(KnownDatabases::callHistory.fileName()));
     }
 };
 

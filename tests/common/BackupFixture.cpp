@@ -117,6 +117,20 @@ MbdbRecord& BackupFixture::addExisting(const QString& domain, const QString& pat
     return r;
 }
 
+void BackupFixture::addDatabase(const QString& domain, const QString& path)
+{
+    const QString database = filePath(domain, path);
+    addExisting(domain, path);
+    for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (!QFileInfo::exists(database + suffix))
+            continue;
+        const QString side = filePath(domain, path + suffix);
+        QFile::remove(side);
+        QFile::rename(database + suffix, side);
+        addExisting(domain, path + suffix);
+    }
+}
+
 void BackupFixture::writeManifest() const
 {
     if (m_format == Format::Db)

@@ -36,6 +36,10 @@ public:
     MbdbRecord& addLink(const QString& domain, const QString& path, const QString& target);
     // Registers a file that already lies at filePath(domain, path), e.g. a database built there.
     MbdbRecord& addExisting(const QString& domain, const QString& path);
+    // Registers a database built at filePath(domain, path) together with the log and shared-memory
+    // files SQLite left beside it, which the backup keeps as files of their own ("<path>-wal",
+    // "<path>-shm"), as a phone's backup does.
+    void addDatabase(const QString& domain, const QString& path);
 
     void writeManifest() const;
     const ManifestMap& records() const { return m_records; }
