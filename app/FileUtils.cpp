@@ -34,8 +34,10 @@ void removeDirectory(const QString& path)
     QDir dir(path);
     if (!dir.exists())
         return;
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
+    // Hidden entries too: a folder that keeps one is never removed. Broken links and other
+    // special files are entries like any other.
+    const QFileInfoList entries = dir.entryInfoList(
+        QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo& entry : entries) {
         if (entry.isSymLink() || !entry.isDir())
             dir.remove(entry.fileName());

@@ -119,6 +119,10 @@ private slots:
         writeFile(root + QStringLiteral("/sub/b.txt"));
         writeFile(root + QStringLiteral("/sub/deeper/c.bin"));
         QDir().mkpath(root + QStringLiteral("/empty"));
+        // Hidden files and folders, as a phone's Library/Preferences/.GlobalPreferences.plist.
+        writeFile(root + QStringLiteral("/sub/.GlobalPreferences.plist"));
+        writeFile(root + QStringLiteral("/.hidden/inside.txt"));
+        writeFile(root + QStringLiteral("/.hidden/.deeper/.x"));
         removeDirectory(root);
         QVERIFY(!QFileInfo::exists(root));
         removeDirectory(tmp.filePath(QStringLiteral("missing"))); // nothing to do, no failure
@@ -132,6 +136,8 @@ private slots:
         const QString root = tmp.filePath(QStringLiteral("tree"));
         writeFile(root + QStringLiteral("/a.txt"));
         QVERIFY(QFile::link(outside, root + QStringLiteral("/link")));
+        QVERIFY(QFile::link(outside, root + QStringLiteral("/.hidden-link")));
+        QVERIFY(QFile::link(tmp.filePath(QStringLiteral("gone")), root + QStringLiteral("/broken")));
         removeDirectory(root);
         QVERIFY(!QFileInfo::exists(root));
         QVERIFY(QFileInfo::exists(outside + QStringLiteral("/keep.txt")));
