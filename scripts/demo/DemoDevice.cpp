@@ -37,7 +37,9 @@ bool writeDevice(const QString& root, const DemoPhone& demo)
                     {{QStringLiteral("TotalDataCapacity"), demo.total},
                      {QStringLiteral("AmountDataAvailable"), demo.available}});
     phone.setSwitch(QStringLiteral("BackupSeconds"), 3);
-    buildSimPhone(phone);
+    SimPhoneContent content;
+    content.current = QString::fromLatin1(demo.version).section(QLatin1Char('.'), 0, 0).toInt() >= 10;
+    buildSimPhone(phone, content);
     QDir().mkpath(root);
     const bool moved = QDir().rename(phone.path(), QDir(root).filePath(name));
     QDir(staging).removeRecursively();

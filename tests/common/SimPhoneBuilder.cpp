@@ -74,6 +74,13 @@ QString SimPhonePaths::file(const SimDeviceFolder& phone, const QString& domain,
     return phone.dir().filePath(QStringLiteral("files/") + domain + QLatin1Char('/') + path);
 }
 
+QString SimPhonePaths::safariHistory(const SimDeviceFolder& phone, bool current)
+{
+    return file(phone,
+                current ? QStringLiteral("HomeDomain") : QStringLiteral("AppDomain-com.apple.mobilesafari"),
+                QStringLiteral("Library/Safari/History.db"));
+}
+
 QStringList SimPhonePaths::appIdentifiers(int count)
 {
     QStringList ids;
@@ -132,13 +139,23 @@ void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& c)
     put(home, QStringLiteral("Library/SMS/Drafts/+15550100/composition.plist"), 2 * k);
     const QString sms = SimPhonePaths::file(phone, home, QStringLiteral("Library/SMS/sms.db"));
     QDir().mkpath(QFileInfo(sms).absolutePath());
-    FixtureDatabases::createNewerMessages(sms, linked, false);
+    if (c.current) {
+        FixtureDatabases::createCurrentMessages(sms, linked);
+        // A conversation Messages had not yet written into the main file when the phone was
+        // backed up: sms.db-wal and sms.db-shm lie beside the database.
+        const QString file = QStringLiteral("Library/SMS/Attachments/7e/14/GUID-RECENT/IMG_5000.HEIC");
+        put(media, file, 330 * k);
+        FixtureDatabases::addMessageInLog(sms, QStringLiteral("Sent from the beach"),
+                                          {QStringLiteral("~/") + file});
+    } else {
+        FixtureDatabases::createNewerMessages(sms, linked, false);
+    }
 
-    // Safari.
+    // Safari: up to iOS 9 its history lies in its own domain, from iOS 10 on in the home domain.
     const QString safari = QStringLiteral("AppDomain-com.apple.mobilesafari");
-    const QString history = SimPhonePaths::file(phone, safari, QStringLiteral("Library/Safari/History.db"));
+    const QString history = SimPhonePaths::safariHistory(phone, c.current);
     QDir().mkpath(QFileInfo(history).absolutePath());
-    FixtureDatabases::createSafariHistory(history, 400);
+    FixtureDatabases::createSafariHistory(history, 400, c.current);
     FixtureDatabases::exec(history, QStringLiteral("PRAGMA journal_mode=DELETE;"));
     for (int i = 0; i < 15; ++i)
         put(safari, QStringLiteral("Library/Safari/Thumbnails/%1.png").arg(QStringLiteral("TAB-%1").arg(i)),
@@ -150,11 +167,13 @@ void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& c)
             90 * k);
     put(safari, QStringLiteral("Library/Safari/Bookmarks.db"), 120 * k);
 
-    // Call history in both forms.
-    const QString calls = SimPhonePaths::file(phone, QStringLiteral("WirelessDomain"),
-                                              QStringLiteral("Library/CallHistory/call_history.db"));
-    QDir().mkpath(QFileInfo(calls).absolutePath());
-    FixtureDatabases::createCallHistory(calls, 300);
+    // Call history: phones before iOS 10 still keep the older database beside the Core Data store.
+    if (!c.current) {
+        const QString calls = SimPhonePaths::file(phone, QStringLiteral("WirelessDomain"),
+                                                  QStringLiteral("Library/CallHistory/call_history.db"));
+        QDir().mkpath(QFileInfo(calls).absolutePath());
+        FixtureDatabases::createCallHistory(calls, 300);
+    }
     const QString store =
         SimPhonePaths::file(phone, home, QStringLiteral("Library/CallHistoryDB/CallHistory.storedata"));
     QDir().mkpath(QFileInfo(store).absolutePath());

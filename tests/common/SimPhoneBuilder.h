@@ -15,6 +15,10 @@ struct SimPhoneContent
     int photos = 60;
     int appCount = 12;
     int scale = 1; // multiplies file sizes
+    // What a phone on iOS 10 and later holds: the messages database Messages writes today, with
+    // Recently Deleted and rows still in its log, Safari's history in the home domain, and only
+    // the Core Data call history.
+    bool current = false;
 };
 
 void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& content = SimPhoneContent());
@@ -22,5 +26,7 @@ void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& content = SimP
 // What buildSimPhone put where, for checks after a Free Up.
 namespace SimPhonePaths {
 QString file(const SimDeviceFolder& phone, const QString& domain, const QString& path);
+// Where the phone keeps Safari's history.
+QString safariHistory(const SimDeviceFolder& phone, bool current);
 QStringList appIdentifiers(int count);
 } // namespace SimPhonePaths

@@ -94,8 +94,10 @@ class TestMainWindow : public QObject
     }
     void press(const char* button) { QTest::mousePress(child<QPushButton>(button), Qt::LeftButton); }
 
-    // A phone with the usual content; waits until the window lists it.
-    std::unique_ptr<SimDeviceFolder> connectPhone(const std::function<void(SimDeviceFolder&)>& tune = {})
+    // A phone with the usual content (of a phone on iOS 10 or later when `current`); waits until
+    // the window lists it.
+    std::unique_ptr<SimDeviceFolder> connectPhone(const std::function<void(SimDeviceFolder&)>& tune = {},
+                                                  bool current = false)
     {
         const QString name = QStringLiteral("phone%1").arg(++m_phones);
         // Built aside and moved in, as a phone arrives whole.
@@ -108,6 +110,7 @@ class TestMainWindow : public QObject
         content.orphanedAttachments = 4;
         content.photos = 5;
         content.appCount = 4;
+        content.current = current;
         buildSimPhone(*phone, content);
         if (tune)
             tune(*phone);
@@ -225,7 +228,8 @@ private slots:
     void systemJunkScanAndFreeUp()
     {
         QFETCH(QString, version);
-        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); });
+        const bool current = !version.startsWith(QLatin1String("9"));
+        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); }, current);
         QVERIFY(phone);
         const auto before = deviceFiles(*phone);
         const qint64 junk = sizeOf(before, isSystemCache) + sizeOf(before, isOrphan);
@@ -269,7 +273,8 @@ private slots:
     void unwantedDataConfirmationAndTicks()
     {
         QFETCH(QString, version);
-        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); });
+        const bool current = !version.startsWith(QLatin1String("9"));
+        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); }, current);
         QVERIFY(phone);
         auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         const auto before = deviceFiles(*phone);
@@ -294,14 +299,11 @@ private slots:
         const QString sms =
             SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
         QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
-        QCOMPARE(FixtureDatabases::countRows(
-                     SimPhonePaths::file(*phone, QStringLiteral("WirelessDomain"),
-                                         QStringLiteral("Library/CallHistory/call_history.db")),
-                     QStringLiteral("call")),
-                 0);
-        const QString history =
-            SimPhonePaths::file(*phone, QStringLiteral("AppDomain-com.apple.mobilesafari"),
-                                QStringLiteral("Library/Safari/History.db"));
+        const QString store =
+            SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"),
+                                QStringLiteral("Library/CallHistoryDB/CallHistory.storedata"));
+        QCOMPARE(FixtureDatabases::countRows(store, QStringLiteral("ZCALLRECORD")), 0);
+        const QString history = SimPhonePaths::safariHistory(*phone, current);
         QCOMPARE(FixtureDatabases::countRows(history, QStringLiteral("history_visits")), 400);
         const auto after = deviceFiles(*phone);
         QVERIFY(!after.keys().join(QLatin1Char('\n')).contains(QStringLiteral("Library/SMS/Attachments/")));
@@ -315,6 +317,60 @@ private slots:
         BoxAnswerer ok;
         press("btnRemoveData");
         QCOMPARE(ok.texts, QStringList{QStringLiteral("Successfully deleted 0.0 KB data.(Total:0.0 KB).")});
+    }
+
+    // Everything ticked on both demo phones: the phone's databases are emptied and open cleanly,
+    // with no old log left beside them to bring rows back.
+    void unwantedDataFreeUpOnDemoPhones_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("iOS 9") << "9.3.5";
+        QTest::newRow("iOS 14") << "14.8";
+    }
+
+    void unwantedDataFreeUpOnDemoPhones()
+    {
+        QFETCH(QString, version);
+        const bool current = !version.startsWith(QLatin1String("9"));
+        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); }, current);
+        QVERIFY(phone);
+        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        for (int row = 0; row < 3; ++row)
+            model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+        {
+            BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
+            press("btnRemoveData");
+            QCOMPARE(yes.texts.size(), 2);
+            QVERIFY2(yes.texts.at(1).startsWith(QStringLiteral("Successfully deleted ")),
+                     qPrintable(yes.texts.at(1)));
+        }
+
+        const QString home = QStringLiteral("HomeDomain");
+        const QString sms = SimPhonePaths::file(*phone, home, QStringLiteral("Library/SMS/sms.db"));
+        const QString history = SimPhonePaths::safariHistory(*phone, current);
+        const QString store =
+            SimPhonePaths::file(*phone, home, QStringLiteral("Library/CallHistoryDB/CallHistory.storedata"));
+        for (const QString& db : {sms, history, store}) {
+            QVERIFY2(!QFileInfo::exists(db + QStringLiteral("-wal")), qPrintable(db));
+            QVERIFY(!QFileInfo::exists(db + QStringLiteral("-shm")));
+            QCOMPARE(FixtureDatabases::scalar(db, QStringLiteral("pragma integrity_check")),
+                     QStringLiteral("ok"));
+        }
+        QStringList emptied = {QStringLiteral("message"), QStringLiteral("chat"),
+                               QStringLiteral("attachment")};
+        if (current)
+            emptied << QStringLiteral("chat_recoverable_message_join")
+                    << QStringLiteral("recoverable_message_part");
+        for (const QString& table : emptied)
+            QCOMPARE(FixtureDatabases::countRows(sms, table), 0);
+        QCOMPARE(FixtureDatabases::countRows(history, QStringLiteral("history_items")), 0);
+        QCOMPARE(FixtureDatabases::countRows(store, QStringLiteral("ZCALLRECORD")), 0);
+        // Free Up again on the same phone: it works as the first time.
+        BoxAnswerer again({QMessageBox::Yes, QMessageBox::Ok});
+        press("btnRemoveData");
+        QCOMPARE(again.texts.size(), 2);
+        QVERIFY2(again.texts.at(1).startsWith(QStringLiteral("Successfully deleted ")),
+                 qPrintable(again.texts.at(1)));
     }
 
     void unwantedDataScanSizesEntries()
