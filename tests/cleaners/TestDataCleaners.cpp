@@ -309,6 +309,26 @@ private slots:
         QCOMPARE(after.value(dbName), dbBefore);
     }
 
+    // A database file the manifest does not list is emptied, but no record without a domain and a
+    // path is made up for it.
+    void databaseWithoutRecordGetsNoMadeUpRecord()
+    {
+        BackupFixture b(folder());
+        const QString store = b.fileOf(KnownDatabases::callHistoryStore.fileName());
+        FixtureDatabases::createCallHistoryStore(store, 3);
+        b.addFile(home, QStringLiteral("Library/Preferences/a.plist"), "p");
+        b.writeManifest();
+        const CleanerResult r = runCleaner<IOSClearCallsThread>(dir(), false);
+        QVERIFY(r.succeeded);
+        QCOMPARE(FixtureDatabases::countRows(store, QStringLiteral("ZCALLRECORD")), 0);
+        const ManifestMap map = b.readManifest();
+        QCOMPARE(map.size(), 1);
+        for (const MbdbRecord& record : map) {
+            QVERIFY(!record.domain.toText().isEmpty());
+            QVERIFY(!record.path.toText().isEmpty());
+        }
+    }
+
     void callsEitherOrBothDatabases_data()
     {
         QTest::addColumn<bool>("first");
