@@ -13,13 +13,18 @@ namespace {
 QMutex logMutex;
 QString logFolder;
 QFile* logFile = nullptr;
+std::function<QDateTime()> logClock;
+
+QDateTime now()
+{
+    return logClock ? logClock() : QDateTime::currentDateTime();
+}
 
 bool openLogFile()
 {
     if (logFile && logFile->isOpen())
         return true;
-    const QString name =
-        QStringLiteral("log-%1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    const QString name = QStringLiteral("log-%1.txt").arg(now().date().toString(QStringLiteral("yyyyMMdd")));
     QDir folder(logFolder);
     if (!folder.exists())
         QDir().mkpath(logFolder);
@@ -77,11 +82,17 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext&, const QString&
         std::fflush(stdout);
     }
     if (!logFolder.isEmpty() && openLogFile()) {
-        logFile->write(formatLogLine(type, QTime::currentTime(), message));
+        logFile->write(formatLogLine(type, now().time(), message));
         logFile->flush();
     }
     if (type == QtFatalMsg)
         std::abort();
+}
+
+void setLogClock(std::function<QDateTime()> clock)
+{
+    QMutexLocker lock(&logMutex);
+    logClock = std::move(clock);
 }
 
 void closeLogFileForTests()

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QTime>
 #include <QtGlobal>
+
+#include <functional>
 
 // Prunes the log folder to `keep` files (oldest names first) and installs logMessageHandler.
 void installLogHandler(const QString& folder, int keep);
@@ -15,3 +18,7 @@ QByteArray formatLogLine(QtMsgType type, const QTime& time, const QString& messa
 
 // Closes the open log file so that the next message opens it again (tests start a "new run").
 void closeLogFileForTests();
+
+// The clock that names the day's file and stamps each line; tests set their own, and an empty
+// function goes back to the system clock.
+void setLogClock(std::function<QDateTime()> clock);

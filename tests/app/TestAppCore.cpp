@@ -5,6 +5,7 @@
 #include "Product.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -165,6 +166,14 @@ private slots:
 
     void vendorUrlOverride()
     {
+        // The run's own address comes back afterwards, whatever this test's outcome.
+        const QByteArray before = qgetenv("SPACEWELL_VENDOR_URL");
+        const auto restore = qScopeGuard([&before] {
+            if (before.isNull())
+                qunsetenv("SPACEWELL_VENDOR_URL");
+            else
+                qputenv("SPACEWELL_VENDOR_URL", before);
+        });
         qputenv("SPACEWELL_VENDOR_URL", "http://127.0.0.1:8080/");
         QCOMPARE(Product::vendorUrl(QStringLiteral("/support.html")),
                  QStringLiteral("http://127.0.0.1:8080/support.html"));

@@ -19,10 +19,11 @@ private:
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
+    // The log's clock stands still at this moment, so no test depends on the time it runs at.
+    static QDateTime fixedNow() { return QDateTime(QDate(2026, 3, 5), QTime(14, 3, 7)); }
     static QString todaysLog(const QString& folder)
     {
-        return QDir(folder).filePath(
-            QStringLiteral("log-%1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+        return QDir(folder).filePath(QStringLiteral("log-20260305.txt"));
     }
     static QByteArray readAll(const QString& path)
     {
@@ -31,10 +32,13 @@ private:
     }
 
 private slots:
+    void init() { setLogClock(fixedNow); }
+
     void cleanup()
     {
         qInstallMessageHandler(nullptr);
         closeLogFileForTests();
+        setLogClock({});
     }
 
     void pruning_data()
@@ -86,6 +90,24 @@ private slots:
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines.at(0).startsWith("(W ") && lines.at(0).endsWith(") first run"));
         QVERIFY(lines.at(1).startsWith("(D ") && lines.at(1).endsWith(") second run"));
+    }
+
+    // A run that goes on past midnight keeps its file; the next run writes the new day's.
+    void aRunAcrossMidnight()
+    {
+        QTemporaryDir dir;
+        QDateTime clock(QDate(2026, 3, 5), QTime(23, 59, 59));
+        setLogClock([&clock] { return clock; });
+        installLogHandler(dir.path(), 10);
+        qWarning("before midnight");
+        clock = clock.addSecs(2);
+        qWarning("after midnight");
+        closeLogFileForTests();
+        qWarning("next run");
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("log-20260305.txt"))),
+                 QByteArray("(W 23:59:59) before midnight\n(W 00:00:01) after midnight\n"));
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("log-20260306.txt"))),
+                 QByteArray("(W 00:00:01) next run\n"));
     }
 
     void concurrentThreadsWriteWholeLines()

@@ -73,8 +73,12 @@ private slots:
 
     void devicesNotOnUsbAreIgnored()
     {
-        SimDeviceFolder wifi(m_root.path(), QStringLiteral("wifi"));
+        // The phone is on Wi-Fi from the moment it appears: the framework reads the switch when it
+        // first sees the folder.
+        QTemporaryDir staging;
+        SimDeviceFolder wifi(staging.path(), QStringLiteral("wifi"));
         wifi.setSwitch(QStringLiteral("Network"), true);
+        QVERIFY(wifi.moveTo(m_root.path()));
         const int before = int(m_receiver.arrived.size());
         SimDeviceFolder usb(m_root.path(), QStringLiteral("usb"));
         void* device = attach(usb);

@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
@@ -79,8 +80,12 @@ private slots:
 
     void onlyUsbPhonesArriveAndLeave()
     {
-        SimDeviceFolder wifi(m_root.path(), QStringLiteral("wifi"), QStringLiteral("WIFI-0001"));
+        // On Wi-Fi from the moment it appears: the emulator reads the switch when it first sees
+        // the folder.
+        QTemporaryDir staging;
+        SimDeviceFolder wifi(staging.path(), QStringLiteral("wifi"), QStringLiteral("WIFI-0001"));
         wifi.setSwitch(QStringLiteral("Network"), true);
+        QVERIFY(wifi.moveTo(m_root.path()));
         QTest::qWait(400);
         SimDeviceFolder usb(m_root.path(), QStringLiteral("usb"), QStringLiteral("USB-0001"));
         void* device = nextArrival();
@@ -286,6 +291,32 @@ private slots:
         QVERIFY2(full.contains(QStringLiteral("Error: not enough free space for the backup")),
                  qPrintable(full));
         phone.remove();
+    }
+
+    // A test run that is killed leaves no emulator behind.
+    void emulatorEndsWithItsParent()
+    {
+        QTemporaryDir dir;
+        QProcess parent;
+        parent.start(QStringLiteral("/bin/sh"),
+                     {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$1\" \"$2\" & echo $!; wait"),
+                      QStringLiteral(SPACEWELL_USBMUXD_EMULATOR), dir.filePath(QStringLiteral("socket")),
+                      dir.filePath(QStringLiteral("state"))});
+        QVERIFY(parent.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return parent.canReadLine() || parent.waitForReadyRead(100); }, 10000));
+        const pid_t emulator = pid_t(parent.readLine().trimmed().toInt());
+        QVERIFY(emulator > 0);
+        auto alive = [emulator] {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(emulator));
+            // A zombie nobody has reaped yet is gone all the same.
+            return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+        };
+        QVERIFY(QTest::qWaitFor(
+            [&] { return parent.readAll().contains("ready") || parent.waitForReadyRead(100); }, 30000));
+        QVERIFY(alive());
+        parent.kill(); // as a killed test run is: no chance to stop its children
+        parent.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(), 10000);
     }
 };
 

@@ -1,12 +1,14 @@
 // An emulated usbmuxd for tests: the real libusbmuxd and libimobiledevice reach the simulated
 // phones of SPACEWELL_SIM_ROOT through it (USBMUXD_SOCKET_ADDRESS=UNIX:<socket>).
 //   spacewell-usbmuxd-emulator <socket> <state folder>
-// Prints "ready" once the socket accepts connections.
+// Prints "ready" once the socket accepts connections; ends when the process that started it does.
 #include "EmulatorState.h"
 #include "SimServices.h"
 #include "UsbmuxdEmulator.h"
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -21,6 +23,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: SPACEWELL_SIM_ROOT=<phones> %s <socket> <state folder>\n", argv[0]);
         return 2;
     }
+    // A test run that is killed takes its emulator with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1)
+        return 0;
     // TLS writes go through write(2): a host that hangs up must not end the daemon.
     signal(SIGPIPE, SIG_IGN);
     mkdir(argv[2], 0700);
