@@ -43,7 +43,7 @@ AfcConnection::~AfcConnection()
 void AfcConnection::open(const QString& appIdentifier)
 {
     close();
-    int socket = 0;
+    int socket = -1;
     if (appIdentifier.isEmpty()) {
         mobiledevice_start_service(m_device, QStringLiteral("com.apple.afc"), socket);
         m_socket = socket;
@@ -67,9 +67,9 @@ void AfcConnection::adopt(int socket)
 
 void AfcConnection::close()
 {
-    if (m_socket != 0)
+    if (m_socket >= 0)
         mobiledevice_close_socket(m_socket);
-    m_socket = 0;
+    m_socket = -1;
 }
 
 bool AfcConnection::openFile(const QString& path, quint64 mode, AfcFile& file)

@@ -33,7 +33,7 @@ public:
     void close();
     // Takes over a socket that already speaks AFC (closing any socket held before).
     void adopt(int socket);
-    bool isOpen() const { return m_socket != 0; }
+    bool isOpen() const { return m_socket >= 0; }
     // True once a request could not be sent or its reply did not arrive: the device is gone or the
     // connection broke, and the object-level results since then mean nothing.
     bool isBroken() const { return m_broken; }
@@ -50,7 +50,8 @@ private:
     void noteFailure(const std::exception& e);
 
     void* m_device;
-    int m_socket = 0;
+    // -1 when closed: descriptor 0 is a socket like any other when standard input is closed.
+    int m_socket = -1;
     bool m_broken = false;
 };
 
@@ -70,7 +71,7 @@ public:
 
 private:
     friend class AfcConnection;
-    int m_socket = 0;
+    int m_socket = -1;
     quint64 m_handle = 0;
 };
 

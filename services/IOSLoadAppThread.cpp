@@ -24,7 +24,7 @@ void IOSLoadAppThread::run()
 {
     WorkerReport::progress(m_progressForm, tr("IDS_LOADING_IOS_APP_INFO"), 0);
     apps.clear();
-    int socket = 0;
+    int socket = -1;
     try {
         mobiledevice_start_service(m_device.device, QStringLiteral("com.apple.mobile.installation_proxy"),
                                    socket);
@@ -55,9 +55,9 @@ void IOSLoadAppThread::run()
             // A peer that stops answering ends the load with the receive error.
         }
         mobiledevice_close_socket(socket);
-        socket = 0;
+        socket = -1;
     } catch (const std::exception& e) {
-        if (socket != 0)
+        if (socket >= 0)
             mobiledevice_close_socket(socket);
         WorkerReport::error(m_progressForm,
                             QStringLiteral("%1, line: %2").arg(QString::fromUtf8(e.what())).arg(49));

@@ -4,6 +4,9 @@
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 // AFC over the simulated device's house arrest and media services.
 class TestAfcConnection : public QObject
 {
@@ -122,6 +125,26 @@ private slots:
         afc.open(QString());
         QCOMPARE(afc.listDirectory(QStringLiteral("/DCIM/100APPLE")).value(0).path,
                  QStringLiteral("/DCIM/100APPLE/IMG_0001.JPG"));
+    }
+
+    // A program started with standard input closed gets descriptor 0 for its first socket; that
+    // socket is open like any other and is closed with the connection.
+    void descriptorZeroIsASocketLikeAnyOther()
+    {
+        const int savedInput = ::dup(0);
+        ::close(0);
+        {
+            AfcConnection afc(m_device.device);
+            afc.open(QStringLiteral("com.example.notes"));
+            QCOMPARE(afc.socket(), 0);
+            QVERIFY(afc.isOpen());
+            QCOMPARE(afc.fileInfo(QStringLiteral("/Library/Caches/a.db")).size, 300);
+            afc.close();
+            QVERIFY(!afc.isOpen());
+            QCOMPARE(::fcntl(0, F_GETFD), -1); // closed, not leaked
+        }
+        ::dup2(savedInput, 0);
+        ::close(savedInput);
     }
 };
 
