@@ -128,7 +128,8 @@ void backup2tool::run(int op)
     const qsizetype zero = output.indexOf('\0');
     if (zero >= 0)
         output.truncate(zero);
-    QString text = QString::fromLatin1(output);
+    // The tools print UTF-8 (device names, paths).
+    QString text = QString::fromUtf8(output);
     qDebug("%s", qUtf8Printable(text));
     // A tool that died (not killed by Cancel) did not finish, whatever it printed before.
     if (tool.exitStatus() == QProcess::CrashExit)

@@ -128,6 +128,15 @@ private slots:
             QVERIFY(error.contains(QLatin1String("error"), Qt::CaseInsensitive));
     }
 
+    // The tools print UTF-8: a phone's name with other letters reaches the error box whole.
+    void toolOutputIsUtf8()
+    {
+        writeTool("printf 'Error: \\303\\253 \\342\\200\\231 \\360\\237\\223\\261\\n'");
+        backup2tool tool(nullptr, QStringLiteral("U"), QDir(QStringLiteral("/tmp")), nullptr);
+        const QString error = runTool(tool, backup2tool_backup);
+        QVERIFY2(error.contains(QStringLiteral("Error: \u00eb \u2019 \U0001f4f1")), qPrintable(error));
+    }
+
     void progressWaitsAt99()
     {
         void* device = deviceUsing(20LL * 1024 * 1024); // an estimate of 0 seconds
