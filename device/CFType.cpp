@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 CFType::Holder::~Holder()
@@ -88,10 +89,33 @@ bool CFType::isArray() const
 }
 
 namespace {
-// Integers are kept as 64-bit values that are signed in practice.
+// An integer above the signed 64-bit range. libplist keeps whether it was written unsigned but
+// shows it only in the value's XML text.
+bool unsignedAboveSignedRange(plist_t node, quint64* out)
+{
+    if (plist_get_node_type(node) != PLIST_UINT)
+        return false;
+    uint64_t v = 0;
+    plist_get_uint_val(node, &v);
+    if (v <= uint64_t(std::numeric_limits<qint64>::max()))
+        return false;
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node, &xml, &length);
+    const bool negative = xml && std::strstr(xml, "<integer>-");
+    std::free(xml);
+    *out = v;
+    return !negative;
+}
+
+// Integers are kept as 64-bit values that are signed in practice; an unsigned one above that
+// range has no signed value.
 bool integerOf(plist_t node, qint64* out)
 {
     if (plist_get_node_type(node) != PLIST_UINT)
+        return false;
+    quint64 big = 0;
+    if (unsignedAboveSignedRange(node, &big))
         return false;
     uint64_t v = 0;
     plist_get_uint_val(node, &v);
@@ -151,6 +175,9 @@ double CFType::toDouble(double fallback) const
         return d;
     if (integerOf(ref(), &i))
         return double(i);
+    quint64 big = 0;
+    if (unsignedAboveSignedRange(ref(), &big))
+        return double(big);
     return fallback;
 }
 
@@ -204,8 +231,12 @@ QString CFType::toDisplayText() const
     switch (typeId()) {
     case PLIST_STRING:
         return toString();
-    case PLIST_UINT:
+    case PLIST_UINT: {
+        quint64 big = 0;
+        if (unsignedAboveSignedRange(ref(), &big))
+            return QString::number(big);
         return QString::number(toLongLong(0));
+    }
     case PLIST_REAL:
         return QString::number(toDouble(0), 'g', 6);
     case PLIST_BOOLEAN:

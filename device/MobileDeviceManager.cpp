@@ -3,6 +3,7 @@
 #include "FrameworkLoader.h"
 #include "IOSDevice.h"
 #include "MobileDevice.h"
+#include "TextCut.h"
 
 #include <QMetaObject>
 #include <QRegularExpression>
@@ -66,7 +67,7 @@ void notificationCallback(const AMDeviceNotificationInfo* info, void* context)
 
 QString xmlText(const CFType& message)
 {
-    return QString::fromUtf8(message.toPlistBytes(CFType::XmlFormat)).left(800);
+    return leftWhole(QString::fromUtf8(message.toPlistBytes(CFType::XmlFormat)), 800);
 }
 
 } // namespace
@@ -298,6 +299,6 @@ IOSDevice mobiledevice_read_device(void* device)
     if (!isSafeUniqueDeviceId(d.uniqueDeviceId))
         raise(QStringLiteral(
                   "The connected device reports an unusable identifier (\"%1\"), so it cannot be used.")
-                  .arg(d.uniqueDeviceId.left(80).toHtmlEscaped()));
+                  .arg(leftWhole(d.uniqueDeviceId, 80).toHtmlEscaped()));
     return d;
 }

@@ -1,6 +1,7 @@
 #include "ItemModelAppIcon.h"
 
 #include "FormatSize.h"
+#include "TextCut.h"
 
 #include <QColor>
 #include <QImage>
@@ -47,7 +48,7 @@ QVariant ItemModelAppIcon::data(const QModelIndex& index, int role) const
         return QVariant();
     switch (role) {
     case Qt::DisplayRole: {
-        QString text = node->text.size() > 12 ? node->text.left(9) + QStringLiteral("...") : node->text;
+        QString text = node->text.size() > 12 ? leftWhole(node->text, 9) + QStringLiteral("...") : node->text;
         if (node->size >= 0)
             text += QStringLiteral("\n(%1)").arg(formatSize(node->size));
         return text;

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sqlite3.h>
+
 class TestSqlite3DB : public QObject
 {
     Q_OBJECT
@@ -75,6 +77,35 @@ private slots:
         } catch (const Sqlite3Error& e) {
             QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("file is not a database"));
         }
+    }
+
+    // The last write of a working copy that uses a log happens when the log goes into the file;
+    // when that cannot happen the close says so instead of leaving the rows in a log nobody keeps.
+    void closingAfterTheLastWriteReportsAFailedCheckpoint()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("logged.db"));
+        FixtureDatabases::createCallHistory(path, 4);
+        FixtureDatabases::exec(path, QStringLiteral("PRAGMA journal_mode=WAL;"));
+        Sqlite3DB db;
+        db.openThrow(path, 2);
+        db.executeThrow("delete from call");
+        // Another reader keeps the log in use.
+        sqlite3* reader = nullptr;
+        QCOMPARE(sqlite3_open(path.toUtf8().constData(), &reader), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM call;", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_busy_timeout(db.handle(), 50);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, db.closeThrow());
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+
+        // Without a reader in the way the file stands alone afterwards.
+        Sqlite3DB again;
+        again.openThrow(path, 2);
+        again.executeThrow("delete from call");
+        again.closeThrow();
+        QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+        QCOMPARE(FixtureDatabases::countRows(path, QStringLiteral("call")), 0);
     }
 };
 

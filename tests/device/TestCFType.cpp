@@ -30,6 +30,17 @@ private slots:
         QCOMPARE(negative.toInt(), -42);
         QCOMPARE(negative.toDisplayText(), QStringLiteral("-42"));
 
+        // Above the signed range: shown as written, and no signed value stands for it.
+        const CFType huge = parse("<integer>18446744073709551615</integer>");
+        QCOMPARE(huge.toDisplayText(), QStringLiteral("18446744073709551615"));
+        QCOMPARE(huge.toLongLong(7), 7LL);
+        QCOMPARE(huge.toDouble(), 18446744073709551615.0);
+        QCOMPARE(parse("<integer>9223372036854775808</integer>").toDisplayText(),
+                 QStringLiteral("9223372036854775808"));
+        QCOMPARE(parse("<integer>-1</integer>").toDisplayText(), QStringLiteral("-1"));
+        QCOMPARE(parse("<integer>-9223372036854775808</integer>").toLongLong(),
+                 std::numeric_limits<qint64>::min());
+
         const CFType real = parse("<real>3.25</real>");
         QCOMPARE(real.toDouble(), 3.25);
         QCOMPARE(real.toInt(7), 7); // a fraction is not an integer

@@ -1,4 +1,5 @@
 #include "AbsTreeItemModel.h"
+#include "ItemModelAppIcon.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -77,6 +78,26 @@ private slots:
         QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);
         model.announceLayoutChange();
         QCOMPARE(layout.count(), 1);
+    }
+
+    // A long app name is cut to its first nine characters, never inside a character made of two
+    // UTF-16 units.
+    void longAppNamesAreCutBetweenCharacters()
+    {
+        ItemModelAppIcon model;
+        const QString camera = QStringLiteral("Camera++\U0001f4f7 Pro Studio");
+        model.appendNode(
+            new _APPIconItemNode(nullptr, {QStringLiteral("com.a"), camera}, QString(), true, false));
+        model.appendNode(new _APPIconItemNode(
+            nullptr, {QStringLiteral("com.b"), QStringLiteral("Short name")}, QString(), true, false));
+        model.appendNode(new _APPIconItemNode(
+            nullptr, {QStringLiteral("com.c"), QStringLiteral("Notes Plus Pro")}, QString(), true, false));
+        model.announceLayoutChange();
+        const QString cut = model.index(0, 0).data().toString();
+        QCOMPARE(cut, QStringLiteral("Camera++..."));
+        QVERIFY(!cut.toUcs4().contains(0xfffd));
+        QCOMPARE(model.index(1, 0).data().toString(), QStringLiteral("Short name"));
+        QCOMPARE(model.index(2, 0).data().toString(), QStringLiteral("Notes Plu..."));
     }
 };
 
