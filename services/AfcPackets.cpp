@@ -172,7 +172,18 @@ qint64 afc_file_read(int socket, quint64 handle, char* buffer, qint64 length)
     qint64 total = 0;
     while (total < length) {
         const quint64 count = quint64(qMin<qint64>(length - total, 65536));
-        const QByteArray payload = request(socket, AfcOperation::FileRead, u64(handle) + u64(count));
+        const QByteArray data = u64(handle) + u64(count);
+        afc_send_packet(socket, afc_make_header(socket, AfcOperation::FileRead, quint64(data.size())),
+                        data.constData(), int(data.size()));
+        // A reply of a status carries no file data: success means the end of the file.
+        AfcHeader reply;
+        quint32 status = 0;
+        const QByteArray payload = afc_receive_packet(socket, reply, &status);
+        if (reply.operation == AfcOperation::Status) {
+            if (status != 0)
+                raise(QStringLiteral("read AFC failed, received AFC_OP_STATUS, param1=%1.").arg(status));
+            break;
+        }
         if (payload.isEmpty())
             break;
         const qint64 n = qMin<qint64>(payload.size(), qint64(count));

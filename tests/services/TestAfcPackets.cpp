@@ -152,6 +152,20 @@ private slots:
         QCOMPARE(qFromLittleEndian<quint64>(sent.constData() + 56 + 48), 90u);
     }
 
+    // A phone may answer a read with a status instead of data: no byte of it is file content.
+    void statusRepliesToReads()
+    {
+        peerSends(packet(2, QByteArray(10, 'a')) + packet(1, u64(0)));
+        QByteArray buffer(100, 'x');
+        QCOMPARE(afc_file_read(m_ours, 7, buffer.data(), 100), 10);
+        QCOMPARE(buffer.mid(10, 8), QByteArray(8, 'x'));
+
+        peerSends(packet(1, u64(7))); // an error such as "permission denied"
+        QVERIFY(errorOf([&] {
+                    afc_file_read(m_ours, 7, buffer.data(), 100);
+                }).contains(QStringLiteral("AFC_OP_STATUS, param1=7")));
+    }
+
     void listingsStayInsideTheFolder()
     {
         // A device that names entries leading elsewhere: only plain names are followed.
