@@ -29,7 +29,7 @@ bool isPlainFileName(const QString& name)
            !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
 }
 
-void removeDirectory(const QString& path)
+void removeDirectory(const QString& path, const std::function<bool()>& stop)
 {
     QDir dir(path);
     if (!dir.exists())
@@ -39,10 +39,12 @@ void removeDirectory(const QString& path)
     const QFileInfoList entries = dir.entryInfoList(
         QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo& entry : entries) {
+        if (stop && stop())
+            return;
         if (entry.isSymLink() || !entry.isDir())
             dir.remove(entry.fileName());
         else
-            removeDirectory(entry.filePath());
+            removeDirectory(entry.filePath(), stop);
     }
     QDir().rmdir(dir.absolutePath());
 }

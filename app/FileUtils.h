@@ -11,9 +11,10 @@ QString sanitizeFileName(const QString& text);
 // True when name can stand as one folder entry: not empty, not "." or "..", no separator.
 bool isPlainFileName(const QString& name);
 
-// Deletes a folder and everything in it; failures are ignored. Symbolic links are removed,
-// never followed, so nothing outside the folder is touched.
-void removeDirectory(const QString& path);
+// Deletes a folder and everything in it, hidden entries included; failures are ignored. Symbolic
+// links are removed, never followed, so nothing outside the folder is touched. `stop` is asked
+// between entries; when it says so the removal ends, leaving the rest.
+void removeDirectory(const QString& path, const std::function<bool()>& stop = {});
 
 // Opens a URL or local file with the desktop's default handler.
 void openExternal(const QString& target);

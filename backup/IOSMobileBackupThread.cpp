@@ -24,6 +24,9 @@ IOSMobileBackupThread::IOSMobileBackupThread(const IOSDevice& device, ProgressFo
       m_backupFolder(chooseTempBackupFolder()),
       m_tool(new backup2tool(device.device, device.uniqueDeviceId, m_backupFolder, nullptr))
 {
+    // Cancel reaches the tool from the first moment, also while an old backup is being removed.
+    connect(m_tool, &backup2tool::update, this, &IOSMobileBackupThread::backupUpdate);
+    connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
 }
 
 IOSMobileBackupThread::~IOSMobileBackupThread()
@@ -59,10 +62,10 @@ void IOSMobileBackupThread::run()
     WorkerReport::progress(m_progressForm, QStringLiteral("Loading data from Device..."), 0);
     const QString d = m_backupFolder.filePath(m_device.uniqueDeviceId);
     try {
+        // A large old backup takes a while to remove: Cancel stops that too, and what is left of
+        // it is removed the next time (it is no longer whole).
         if (QFileInfo(d).exists() && !isReusableBackup(QDir(d), m_device.productVersion))
-            removeDirectory(d);
-        connect(m_tool, &backup2tool::update, this, &IOSMobileBackupThread::backupUpdate);
-        connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
+            removeDirectory(d, [this] { return WorkerReport::isRejected(m_progressForm); });
         m_tool->run(backup2tool_backup);
         WorkerReport::succeed(m_progressForm);
     } catch (const std::exception& e) {

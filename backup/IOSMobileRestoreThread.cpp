@@ -18,6 +18,8 @@ IOSMobileRestoreThread::IOSMobileRestoreThread(const IOSDevice& device, const QD
     : QThread(parent), m_device(device), m_backupFolder(backupFolder), m_progressForm(progressForm),
       m_tool(new backup2tool(device.device, device.uniqueDeviceId, backupFolder, nullptr))
 {
+    connect(m_tool, &backup2tool::update, this, &IOSMobileRestoreThread::backupUpdate);
+    connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
 }
 
 IOSMobileRestoreThread::~IOSMobileRestoreThread()
@@ -62,8 +64,6 @@ QString IOSMobileRestoreThread::unfinishedBackupText()
 void IOSMobileRestoreThread::run()
 {
     WorkerReport::progress(m_progressForm, QStringLiteral("Transferring data to Device..."), 0);
-    connect(m_tool, &backup2tool::update, this, &IOSMobileRestoreThread::backupUpdate);
-    connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
     const QDir deviceBackup(m_backupFolder.filePath(m_device.uniqueDeviceId));
     // A backup that did not finish, or whose editing failed half-way, is never put on the phone.
     if (!BackupStatus::isFinished(deviceBackup)) {

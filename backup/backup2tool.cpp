@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStorageInfo>
 
 #include <stdexcept>
@@ -63,10 +64,28 @@ void backup2tool::cancel()
     m_cancel = true;
 }
 
+int backup2tool::percentOfLine(const QString& line)
+{
+    // "Backup: 45%", "Restore: 6%", "Progress: 12.5%": the tools say how far they are.
+    static const QRegularExpression percent(QStringLiteral("(\\d{1,3})(?:\\.\\d+)?\\s*%\\s*$"));
+    const QRegularExpressionMatch m = percent.match(line);
+    return m.hasMatch() && m.captured(1).toInt() <= 100 ? m.captured(1).toInt() : -1;
+}
+
+QString backup2tool::errorLines(const QString& output)
+{
+    QStringList lines;
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive))
+            lines << line.trimmed();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 void backup2tool::run(int op)
 {
+    // A cancel that came before the run (while an old backup was being removed) still counts.
     m_pg = 0;
-    m_cancel = false;
 
     int expected = 60;
     try {
@@ -103,39 +122,65 @@ void backup2tool::run(int op)
                      m_uniqueDeviceId};
     else
         throw std::runtime_error("unknown backup2tool_op.");
+    if (m_cancel)
+        return;
 
     QProcess tool;
     tool.start(toolPath(), arguments, QIODevice::ReadOnly);
     if (!tool.waitForStarted(60000))
         throw std::runtime_error("can not start AppleMobileBackup process.");
     const qint64 start = QDateTime::currentSecsSinceEpoch();
+    QByteArray output;
+    QByteArray errors;
+    QByteArray pending; // the part of a line not yet ended
+    bool toolSaysHowFar = false;
+    auto readWhatCame = [&] {
+        errors += tool.readAllStandardError();
+        const QByteArray more = tool.readAllStandardOutput();
+        output += more;
+        pending += more;
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const int percent = percentOfLine(QString::fromUtf8(pending.left(end)));
+            pending.remove(0, end + 1);
+            if (percent >= 0) {
+                toolSaysHowFar = true;
+                m_pg = qMin(99.0, double(percent));
+            }
+        }
+    };
     for (;;) {
         if (m_cancel) {
             tool.kill();
             tool.waitForFinished(-1);
             return;
         }
-        if (tool.waitForFinished(200) || tool.state() == QProcess::NotRunning)
+        const bool finished = tool.waitForFinished(200) || tool.state() == QProcess::NotRunning;
+        readWhatCame();
+        if (finished)
             break;
         const qint64 now = QDateTime::currentSecsSinceEpoch();
-        // With nothing in use the estimate is zero seconds; the bar then waits at 99.
-        m_pg = expected > 0 ? qMin(99.0, double(now - start) / expected * 99) : 99.0;
+        // The tool's own figures win; without them the estimate from the data in use, which
+        // with nothing in use is zero seconds and waits at 99.
+        if (!toolSaysHowFar)
+            m_pg = expected > 0 ? qMin(99.0, double(now - start) / expected * 99) : 99.0;
         emit update(
             m_pg, QString(),
             QStringLiteral("%1 seconds passed").arg(QDateTime::currentMSecsSinceEpoch() / 1000 - start));
     }
-    QByteArray output = tool.readAllStandardError() + '\n' + tool.readAllStandardOutput();
-    const qsizetype zero = output.indexOf('\0');
+    QByteArray all = errors + '\n' + output;
+    const qsizetype zero = all.indexOf('\0');
     if (zero >= 0)
-        output.truncate(zero);
+        all.truncate(zero);
     // The tools print UTF-8 (device names, paths).
-    QString text = QString::fromUtf8(output);
-    qDebug("%s", qUtf8Printable(text));
+    QString text = QString::fromUtf8(all);
     // A tool that died (not killed by Cancel) did not finish, whatever it printed before.
     if (tool.exitStatus() == QProcess::CrashExit)
         text += QStringLiteral("\nError: AppleMobileBackup stopped unexpectedly.");
+    // The whole output goes to the log; the user sees what went wrong, not a transcript.
+    qDebug("%s", qUtf8Printable(text));
     if (text.contains(QLatin1String("error"), Qt::CaseInsensitive))
-        throw std::runtime_error(text.toUtf8().toStdString());
+        throw std::runtime_error(errorLines(text).toUtf8().toStdString());
 }
 
 QDir chooseTempBackupFolder()

@@ -22,8 +22,10 @@ class backup2tool : public QObject
 public:
     backup2tool(void* device, const QString& uniqueDeviceId, const QDir& target, QObject* parent);
 
-    // Synchronous on the calling thread. Returns on success or after a cancel; raises
-    // std::runtime_error with the tool's output when it reports an error.
+    // Synchronous on the calling thread. Returns on success or after a cancel, also one that came
+    // before the run; raises std::runtime_error with the tool's error lines when it reports an
+    // error (the whole output goes to the log). Progress follows the percentages the tool prints
+    // ("Backup: 45%") and is an estimate from the time passed while it prints none.
     void run(int op);
     double progress() const { return m_pg; }
 
@@ -31,6 +33,10 @@ public:
     static int expectedSeconds(qint64 usedBytes);
     // The tool's file: "AppleMobileBackup" in the framework folder.
     static QString toolPath();
+    // The percentage a line of the tool's output ends with, or -1.
+    static int percentOfLine(const QString& line);
+    // The lines of the output that say "error" (in any case).
+    static QString errorLines(const QString& output);
 
 public slots:
     void cancel();

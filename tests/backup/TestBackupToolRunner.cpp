@@ -166,6 +166,34 @@ private slots:
         QVERIFY(updates.last().at(0).toDouble() > 0);
     }
 
+    // The tools say how far they are; the bar follows them rather than the estimate.
+    void progressFollowsTheTool()
+    {
+        writeTool("echo 'Backup started'; echo 'Backup: 40%'; sleep 0.5; echo 'Backup: 80%'; sleep 0.5; "
+                  "echo 'Backup Successful.'");
+        backup2tool tool(nullptr, QStringLiteral("U"), QDir(QStringLiteral("/tmp")), nullptr);
+        QSignalSpy updates(&tool, &backup2tool::update);
+        QCOMPARE(runTool(tool, backup2tool_backup), QString());
+        QList<double> seen;
+        for (const QList<QVariant>& u : updates)
+            seen << u.at(0).toDouble();
+        QVERIFY2(seen.contains(40.0) && seen.contains(80.0), qPrintable(QString::number(seen.size())));
+        QCOMPARE(backup2tool::percentOfLine(QStringLiteral("Restore: 6%")), 6);
+        QCOMPARE(backup2tool::percentOfLine(QStringLiteral("Progress: 12.5 %")), 12);
+        QCOMPARE(backup2tool::percentOfLine(QStringLiteral("Sending 40% of the files")), -1);
+        QCOMPARE(backup2tool::percentOfLine(QStringLiteral("Backup: 400%")), -1);
+    }
+
+    // The error box says what went wrong; the whole transcript goes to the log only.
+    void errorsWithoutTheTranscript()
+    {
+        writeTool("for p in 6 13 20; do echo \"Restore: $p%\"; done; "
+                  "echo 'ErrorCode 211: Find My iPhone must be disabled before restoring a backup.'; exit 1");
+        backup2tool tool(nullptr, QStringLiteral("U"), QDir(QStringLiteral("/tmp")), nullptr);
+        QCOMPARE(runTool(tool, backup2tool_restore),
+                 QStringLiteral("ErrorCode 211: Find My iPhone must be disabled before restoring a backup."));
+    }
+
     void cancelKillsTheTool()
     {
         writeTool("sleep 30");

@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 // The backup and restore workers with the simulated device framework and its backup tool.
 class TestBackupWorkers : public QObject
@@ -252,6 +253,30 @@ private slots:
         QVERIFY(!IOSMobileBackupThread::isReusableBackup(d, device.productVersion));
         QVERIFY(backup(device).succeeded);
         QVERIFY(BackupStatus::isFinished(d));
+        phone.remove();
+    }
+
+    // Cancel pressed while a large old backup is still being removed is not lost: the step ends
+    // there, and no new backup is made.
+    void cancelWhileAnOldBackupIsRemoved()
+    {
+        SimDeviceFolder phone(m_simRoot.path(), QStringLiteral("cancel-early"));
+        deviceFile(phone, QStringLiteral("HomeDomain/Library/Preferences/a.plist"), "a");
+        phone.setSwitch(QStringLiteral("BackupSeconds"), 3);
+        const IOSDevice device = attach();
+        const QDir d(QDir(m_backupRoot.path())
+                         .filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + device.uniqueDeviceId));
+        // An unfinished backup from an earlier run: no Status.plist, many files.
+        for (int i = 0; i < 4000; ++i)
+            SimDeviceFolder::writeFile(
+                d.filePath(QStringLiteral("%1/%2").arg(i % 256, 2, 16, QLatin1Char('0')).arg(i)), "x");
+        ProgressForm form(QString(), nullptr);
+        IOSMobileBackupThread worker(device, &form, nullptr);
+        QTimer::singleShot(0, &form, [&form] { form.cancel(); });
+        const WorkerRun r = runUnderDialog(form, worker);
+        QVERIFY(!r.succeeded);
+        QVERIFY(r.boxTexts.isEmpty());
+        QVERIFY(!BackupStatus::isFinished(d));
         phone.remove();
     }
 
