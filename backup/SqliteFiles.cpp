@@ -6,8 +6,13 @@
 
 #include <sqlite3.h>
 
-#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 [[noreturn]] void fail(const QString& path, const QString& why)
@@ -15,13 +20,53 @@ namespace {
     throw std::runtime_error(QStringLiteral("%1: %2").arg(path, why).toUtf8().toStdString());
 }
 
-bool copyFile(const QString& from, const QString& to)
+// The kernel copies the file in large blocks (QFile::copy would read and write it in small ones),
+// with a chance to stop between them: a phone's messages database can take seconds.
+bool copyFile(const QString& from, const QString& to, const std::function<bool()>& stop)
 {
-    // The kernel copies the file (QFile::copy would read and write it in small blocks).
-    std::error_code error;
-    return std::filesystem::copy_file(QFile::encodeName(from).toStdString(),
-                                      QFile::encodeName(to).toStdString(),
-                                      std::filesystem::copy_options::overwrite_existing, error);
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat info = {};
+    const int out = ::fstat(in, &info) == 0
+                        ? ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                                 info.st_mode & 0777)
+                        : -1;
+    bool ok = out >= 0;
+    bool kernelCopies = true;
+    std::vector<char> buffer;
+    while (ok) {
+        if (stop && stop()) {
+            ok = false;
+            break;
+        }
+        ssize_t n = -1;
+        if (kernelCopies) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, size_t(64) << 20, 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                kernelCopies = false;
+                continue;
+            }
+        } else {
+            buffer.resize(size_t(4) << 20);
+            n = ::read(in, buffer.data(), buffer.size());
+            for (ssize_t written = 0; n > 0 && written < n;) {
+                const ssize_t w = ::write(out, buffer.data() + written, size_t(n - written));
+                if (w <= 0) {
+                    n = -1;
+                    break;
+                }
+                written += w;
+            }
+        }
+        if (n == 0)
+            break;
+        ok = n > 0;
+    }
+    ::close(in);
+    if (out >= 0 && ::close(out) != 0)
+        ok = false;
+    return ok;
 }
 } // namespace
 
@@ -57,10 +102,12 @@ sqlite3* openForReading(const QString& path)
     return db;
 }
 
-bool copyWithWal(const QString& database, const QString& wal, const QString& copy)
+bool copyWithWal(const QString& database, const QString& wal, const QString& copy,
+                 const std::function<bool()>& stop)
 {
     removeWithSideFiles(copy);
-    if (copyFile(database, copy) && (wal.isEmpty() || copyFile(wal, copy + QStringLiteral("-wal"))))
+    if (copyFile(database, copy, stop) &&
+        (wal.isEmpty() || copyFile(wal, copy + QStringLiteral("-wal"), stop)))
         return true;
     removeWithSideFiles(copy);
     return false;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 struct sqlite3;
 
 // SQLite databases as a backup holds them. A phone's database may use a write-ahead log: its
@@ -19,9 +21,10 @@ bool usesWal(const QString& path);
 sqlite3* openForReading(const QString& path);
 
 // Copies a database and, when `wal` is not empty, its log under the names SQLite pairs (`copy`
-// and `copy`-wal), so that opening the copy sees the log's rows. False when a copy fails; no
-// part of the copy is left then.
-bool copyWithWal(const QString& database, const QString& wal, const QString& copy);
+// and `copy`-wal), so that opening the copy sees the log's rows. False when a copy fails or
+// `stop` (asked between blocks) ends it; no part of the copy is left then.
+bool copyWithWal(const QString& database, const QString& wal, const QString& copy,
+                 const std::function<bool()>& stop = {});
 
 // Removes a database file with every side file SQLite may have made beside it.
 void removeWithSideFiles(const QString& path);

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sqlite3.h>
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -138,8 +140,11 @@ void BackupCleaner::openForReading(const BackupDatabase& database, Sqlite3DB& db
         // The log's rows count: a copy paired with it is read, and the backup stays as it was.
         const QString copy = timestamped(d);
         m_readCopies << copy;
-        if (!SqliteFiles::copyWithWal(d, wal, copy))
+        if (!SqliteFiles::copyWithWal(d, wal, copy,
+                                      [this] { return WorkerReport::isRejected(progressForm); })) {
+            throwIfRejected();
             throw std::runtime_error(QStringLiteral("cant copy db to %1").arg(copy).toUtf8().toStdString());
+        }
         db.openThrow(copy, 2);
     } else {
         db.openForReadingThrow(d);
@@ -167,11 +172,21 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
                             ? m_manifest.filePath(walName)
                             : QString();
     m_workingCopies.insert(database.fileName(), w);
-    if (!SqliteFiles::copyWithWal(d, wal, w))
+    if (!SqliteFiles::copyWithWal(d, wal, w, [this] { return WorkerReport::isRejected(progressForm); })) {
+        throwIfRejected();
         throw std::runtime_error(copyFailure.arg(w).toUtf8().toStdString());
+    }
     Sqlite3DB db;
     db.openThrow(w, 2);
     registerSchemaFunctions(db);
+    // Cancel stops a long statement too (emptying and compacting a large database takes a while);
+    // the working copy is then dropped and the backup stays as it was.
+    sqlite3_progress_handler(
+        db.handle(), 1000,
+        [](void* cleaner) {
+            return WorkerReport::isRejected(static_cast<BackupCleaner*>(cleaner)->progressForm) ? 1 : 0;
+        },
+        this);
     // The working copy is never used if anything fails, so it needs no rollback journal; without
     // one the database is not written a second time. A write-ahead-log database keeps its mode,
     // which is part of the file.
@@ -182,8 +197,15 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
                 0)
             db.executeThrow("pragma journal_mode=off");
     }
-    for (const QString& statement : statements(db))
-        db.executeThrow(statement.toUtf8().constData());
+    try {
+        for (const QString& statement : statements(db)) {
+            throwIfRejected();
+            db.executeThrow(statement.toUtf8().constData());
+        }
+    } catch (const Sqlite3Error&) {
+        throwIfRejected(); // interrupted by Cancel: no error to show
+        throw;
+    }
     db.closeThrow();
 }
 

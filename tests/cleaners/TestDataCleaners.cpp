@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -200,6 +201,37 @@ private slots:
         const auto after = BackupFixture::snapshot(dir());
         QCOMPARE(after.value(dbName), dbBefore);
         QCOMPARE(after.value(manifestName), manifestBefore);
+    }
+
+    // Cancel stops the emptying of a database at once, even inside a statement that would run for
+    // ever: the working copy is dropped and the backup stays as it was.
+    void cancelStopsALongStatement()
+    {
+        BackupFixture b = messagesBackup();
+        const QString db = b.fileOf(KnownDatabases::messages.fileName());
+        QString filler = QStringLiteral("CREATE TABLE filler (x);");
+        for (int i = 0; i < 2000; ++i)
+            filler += QStringLiteral("INSERT INTO filler VALUES (%1);").arg(i);
+        FixtureDatabases::exec(db,
+                               filler + QStringLiteral("CREATE TRIGGER endless AFTER DELETE ON message BEGIN "
+                                                       "SELECT count(*) FROM filler a, filler b, filler c, "
+                                                       "filler d; END;"));
+        b.addExisting(home, QStringLiteral("Library/SMS/sms.db"));
+        b.writeManifest();
+        const auto before = BackupFixture::snapshot(dir());
+        const CleanerResult r =
+            runCleaner<IOSClearAllMessagesThread>(dir(), false, [this](ProgressForm& form) {
+                // Cancel as soon as the working copy is being edited.
+                auto* poll = new QTimer(&form);
+                QObject::connect(poll, &QTimer::timeout, &form, [this, &form] {
+                    if (hasWorkingCopies(dir()))
+                        form.cancel();
+                });
+                poll->start(5);
+            });
+        QVERIFY(!r.succeeded);
+        QVERIFY(r.boxes.isEmpty());
+        QCOMPARE(BackupFixture::snapshot(dir()), before);
     }
 
     void diskFullWhileCopyingTheDatabase()
