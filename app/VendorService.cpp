@@ -3,7 +3,9 @@
 #include "Product.h"
 
 #include <QFile>
+#include <QMessageAuthenticationCode>
 #include <QRegularExpression>
+#include <QtEndian>
 
 namespace VendorService {
 
@@ -34,16 +36,21 @@ QString recolouredLink(const QByteArray& body)
     return text;
 }
 
-quint32 machineSerial()
+quint32 machineSerial(const QString& machineIdFile)
 {
-    QFile id(QStringLiteral("/etc/machine-id"));
-    if (id.open(QIODevice::ReadOnly)) {
-        bool ok = false;
-        const quint32 serial = id.read(8).toUInt(&ok, 16);
-        if (ok)
-            return serial;
-    }
-    return 123456;
+    // machine-id(5): the id itself must never leave the computer; what does is a keyed hash of it
+    // with a key of this program's own, so the number means nothing elsewhere and cannot be
+    // turned back into the id.
+    static const QByteArray key =
+        QByteArrayLiteral("Vantelmoor Spacewell 5b0d6f2e-8a41-4c7e-9f3a-2d1c7e6b9a04");
+    QFile id(machineIdFile);
+    if (!id.open(QIODevice::ReadOnly))
+        return 123456;
+    const QByteArray machineId = id.readLine().trimmed();
+    if (machineId.isEmpty())
+        return 123456;
+    const QByteArray mac = QMessageAuthenticationCode::hash(machineId, key, QCryptographicHash::Sha256);
+    return qFromBigEndian<quint32>(mac.constData());
 }
 
 QString versionCheckPath()

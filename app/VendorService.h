@@ -17,8 +17,9 @@ bool dailyCheckDue(const QByteArray& timeFileContent, qint64 now);
 QString downloadAddress(const QByteArray& body);
 // The status-bar link drawn in the product's colour, or empty when the answer is not a link.
 QString recolouredLink(const QByteArray& body);
-// A 32-bit number identifying this computer (from /etc/machine-id), 123456 when unreadable.
-quint32 machineSerial();
+// A 32-bit number that tells this computer apart: a keyed hash of its machine id (never the id
+// itself), 123456 when the id cannot be read.
+quint32 machineSerial(const QString& machineIdFile = QStringLiteral("/etc/machine-id"));
 
 QString versionCheckPath();
 QString statusLinkPath();

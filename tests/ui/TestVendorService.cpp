@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The daily check, the status-bar link, the error report and the help pages, against a local
@@ -203,6 +204,33 @@ private slots:
                      QStringLiteral(
                          "/sms_check_update.php?pid=3C9E51B07A2D4F86B1E0C47D92A6F315&ver=4&vs=%1&sys=linux")
                          .arg(VendorService::machineSerial()));
+    }
+
+    // machine-id(5): the id never leaves the computer; the number sent is a keyed hash of it.
+    void machineNumberKeepsTheIdAtHome()
+    {
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first"));
+        const QString second = dir.filePath(QStringLiteral("second"));
+        write(first, "0123456789abcdef0123456789abcdef\n");
+        write(second, "0123456789abcdef0123456789abcdee\n");
+        const quint32 n = VendorService::machineSerial(first);
+        QCOMPARE(VendorService::machineSerial(first), n);
+        QVERIFY(n != 0x01234567u); // not the id's first digits, as it used to be
+        QVERIFY(VendorService::machineSerial(second) != n);
+        QCOMPARE(VendorService::machineSerial(dir.filePath(QStringLiteral("missing"))), 123456u);
+        write(dir.filePath(QStringLiteral("empty")), "");
+        QCOMPARE(VendorService::machineSerial(dir.filePath(QStringLiteral("empty"))), 123456u);
+
+        // Nothing of this computer's own id is in the address the browser opens.
+        const QByteArray id = read(QStringLiteral("/etc/machine-id")).trimmed();
+        const QString url = VendorService::updatePageUrl();
+        for (int i = 0; i + 8 <= id.size(); ++i) {
+            QVERIFY(!url.contains(QString::fromLatin1(id.mid(i, 8)), Qt::CaseInsensitive));
+            const uint asNumber = id.mid(i, 8).toUInt(nullptr, 16);
+            if (asNumber > 1000000) // short numbers turn up anywhere ("ver=4")
+                QVERIFY(!url.contains(QString::number(asNumber)));
+        }
     }
 
     void nothingListeningStaysSilent()
