@@ -1,5 +1,6 @@
 #include "ProgressForm.h"
 
+#include "FitToText.h"
 #include "MessageBoxes.h"
 #include "StyleSheet.h"
 #include "WinMovable.h"
@@ -44,6 +45,7 @@ ProgressForm::ProgressForm(const QString& title, QWidget* parent)
 
     connect(this, &QDialog::finished, this, &ProgressForm::onFinish);
     connect(m_btnCancel, &QPushButton::pressed, this, &ProgressForm::cancel);
+    growToFitText(this);
 }
 
 void ProgressForm::setCancelEnabled(bool enabled)
@@ -61,6 +63,7 @@ void ProgressForm::updateProgress(QString status, int curProgress, QString progr
     if (progressText.isEmpty())
         progressText = QStringLiteral("Progress:%1%").arg(curProgress);
     m_lbProgress->setText(progressText);
+    growToFitText(this);
 }
 
 void ProgressForm::errorOccurred(QString tipsStr)

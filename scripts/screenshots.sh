@@ -1,6 +1,7 @@
 #!/bin/sh
 # Saves screenshots of the program on the demo device: the main window with the device selected,
-# a progress dialog during a backup, and the closing message of a Free Up.
+# the window after each panel's Scan, a progress dialog during a backup, and the closing message
+# of a Free Up.
 #   scripts/screenshots.sh [output folder]     (default: build/screenshots)
 set -eu
 cd "$(dirname "$0")/.."

@@ -1,6 +1,7 @@
 #include "AboutUsForm.h"
 
 #include "FileUtils.h"
+#include "FitToText.h"
 #include "Product.h"
 #include "StyleSheet.h"
 #include "WinMovable.h"
@@ -62,4 +63,5 @@ AboutUsForm::AboutUsForm(QWidget* parent) : QDialog(parent), m_scene(new QGraphi
     new WinMovable(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setStyleSheet(applicationStyleSheet());
+    growToFitText(this);
 }

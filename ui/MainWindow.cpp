@@ -20,6 +20,7 @@
 #include "MyListView.h"
 #include "Product.h"
 #include "ProgressForm.h"
+#include "SelectAllCheckBox.h"
 #include "StyleSheet.h"
 #include "VendorService.h"
 #include "WorkerStep.h"
@@ -51,7 +52,7 @@ public:
     ~FlowGuard()
     {
         if (--m_window->m_busy == 0)
-            QTimer::singleShot(0, m_window, [w = m_window] { w->replayDeviceEvents(); });
+            QTimer::singleShot(0, m_window, [w = m_window] { w->flowEnded(); });
     }
     FlowGuard(const FlowGuard&) = delete;
     FlowGuard& operator=(const FlowGuard&) = delete;
@@ -204,10 +205,11 @@ void MainWindow::buildWidgets()
     // Device panel: picture, selector, storage bar and text.
     auto* wdDeviceInfo = new QWidget(central);
     wdDeviceInfo->setObjectName(QStringLiteral("wdDeviceInfo"));
-    wdDeviceInfo->setMaximumHeight(120);
     wdDeviceInfo->setAttribute(Qt::WA_StyledBackground, true);
     auto* horizontalLayout_3 = new QHBoxLayout(wdDeviceInfo);
     horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
+    // Narrow top and bottom margins keep the whole device picture within the header's 120 pixels.
+    horizontalLayout_3->setContentsMargins(9, 4, 9, 4);
     m_lbDeviceIcon = makeLabel(wdDeviceInfo, QStringLiteral("lbDeviceIcon"));
     m_lbDeviceIcon->setTextFormat(Qt::RichText);
     horizontalLayout_3->addWidget(m_lbDeviceIcon);
@@ -237,6 +239,8 @@ void MainWindow::buildWidgets()
     horizontalLayout_3->addWidget(m_wdDeviceInfoInner);
     horizontalLayout_3->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     verticalLayout_2->addWidget(wdDeviceInfo);
+    m_lbDeviceIcon->setText(picture(QString()));
+    wdDeviceInfo->setMaximumHeight(qMax(120, wdDeviceInfo->minimumSizeHint().height()));
 
     // A panel: header row with title, total and buttons, then its list.
     auto panel = [&](const QString& name, const QString& layoutName, const QString& titleName,
@@ -253,7 +257,7 @@ void MainWindow::buildWidgets()
         total = makeLabel(widget, totalName);
         header->addWidget(total);
         if (checkAll) {
-            *checkAll = new QCheckBox(widget);
+            *checkAll = new SelectAllCheckBox(widget);
             (*checkAll)->setObjectName(QStringLiteral("ckAllApp"));
             header->addWidget(*checkAll);
         }
@@ -272,19 +276,28 @@ void MainWindow::buildWidgets()
           QStringLiteral("Remove System Junk"), QStringLiteral("lbTotalSysCache"), m_lbTotalSysCache, nullptr,
           QStringLiteral("btnScanSysCache"), m_btnScanSysCache, QStringLiteral("btnClearSysCache"),
           m_btnClearSysCache, QStringLiteral("listSysFun"), m_listSysFun);
-    m_listSysFun->setFixedHeight(100);
+    // The two function lists show their three entries whole, names and sizes: at least the
+    // designed height, more where the text needs it.
+    m_listSysFun->setShowsAllEntries(true, 100);
+    m_listSysFun->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     panel(QStringLiteral("wdRemoveData"), QStringLiteral("horizontalLayout_4"),
           QStringLiteral("lbTitleRemoveData"), QStringLiteral("Delete Unwanted Data"),
           QStringLiteral("lbTotalRemoveData"), m_lbTotalRemoveData, nullptr,
           QStringLiteral("btnScanRemvoeData"), m_btnScanRemvoeData, QStringLiteral("btnRemoveData"),
           m_btnRemoveData, QStringLiteral("listRemoveFun"), m_listRemoveFun);
-    m_listRemoveFun->setFixedHeight(110);
-    panel(QStringLiteral("wdAppCache"), QStringLiteral("horizontalLayout_2"),
-          QStringLiteral("lbTitleAppCache"), QStringLiteral("Remove Apps Cache & Junk"),
-          QStringLiteral("lbTotalAppCache"), m_lbTotalAppCache, &m_ckAllApp,
-          QStringLiteral("btnScanAppCache"), m_btnScanAppCache, QStringLiteral("btnClearAppCache"),
-          m_btnClearAppCache, QStringLiteral("listApp"), m_listApp);
+    m_listRemoveFun->setShowsAllEntries(true, 110);
+    m_listRemoveFun->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    QWidget* appPanel = panel(
+        QStringLiteral("wdAppCache"), QStringLiteral("horizontalLayout_2"), QStringLiteral("lbTitleAppCache"),
+        QStringLiteral("Remove Apps Cache & Junk"), QStringLiteral("lbTotalAppCache"), m_lbTotalAppCache,
+        &m_ckAllApp, QStringLiteral("btnScanAppCache"), m_btnScanAppCache, QStringLiteral("btnClearAppCache"),
+        m_btnClearAppCache, QStringLiteral("listApp"), m_listApp);
     m_listApp->setResizeMode(QListView::Adjust);
+    // The app list takes every pixel of height the window has to spare and scrolls when the apps
+    // need more; the window never gets smaller than one row of apps.
+    m_listApp->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_listApp->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    verticalLayout_2->setStretchFactor(appPanel, 1);
     setCentralWidget(central);
 
     menuBar()->setObjectName(QStringLiteral("menuBar"));
@@ -369,7 +382,12 @@ void MainWindow::onCheckVersionReadyRead(QNetworkReply* reply)
     if (askYesNo(QStringLiteral("A new version of %1 is available. Would you like to download it now?")
                      .arg(Product::title()))) {
         openExternal(address);
-        close();
+        // Closing now would end the progress dialog of a running step but not its work: the
+        // window closes once the step is over.
+        if (m_busy)
+            m_closeWhenIdle = true;
+        else
+            close();
     }
 }
 
@@ -422,6 +440,15 @@ void MainWindow::iosDeviceDisconnected(void* device)
             return;
         }
     }
+}
+
+void MainWindow::flowEnded()
+{
+    if (m_closeWhenIdle) {
+        close();
+        return;
+    }
+    replayDeviceEvents();
 }
 
 void MainWindow::replayDeviceEvents()
@@ -622,6 +649,9 @@ void MainWindow::currentDeviceChanged(int index)
 
 void MainWindow::showSimulatedDeviceData(const IOSDevice& device)
 {
+    // A device without its data file lists no apps, not those of the device shown before.
+    m_appModel->removeAllChildren();
+    m_appModel->announceLayoutChange();
     QFile data(simulatedDataPath(device));
     if (!data.open(QIODevice::ReadOnly))
         return;
@@ -681,14 +711,19 @@ bool MainWindow::checkBackupSettings(bool checkCloud, bool checkEncrypt)
         return false;
     }
     if (checkEncrypt && values.at(0).value(QStringLiteral("WillEncrypt")).toBool(false)) {
-        showWarningBox(
-            frame.arg(QStringLiteral("Failed to transfer data to device. Your iTunes backup is encrypted. "
-                                     "Please run iTunes on computer and then uncheck \"Encrypt iPhone "
-                                     "backup\" option to try again."),
-                      QStringLiteral(":res/close_itunesbkenc.jpg")));
+        showWarningBox(frame.arg(encryptedBackupWarning(), QStringLiteral(":res/close_itunesbkenc.jpg")));
         return false;
     }
     return true;
+}
+
+QString MainWindow::encryptedBackupWarning()
+{
+    return QStringLiteral(
+        "Failed to transfer data to device. The backups of your device are encrypted. Turn backup "
+        "encryption off on this computer with the command <b>idevicebackup2 encryption off "
+        "PASSWORD</b> (PASSWORD is your backup password), or in the device's settings where it "
+        "offers that, and try again.");
 }
 
 void MainWindow::scanSysCache()

@@ -41,6 +41,8 @@ public:
     void showDeviceInfo(const IOSDevice& device);
     // Reads the device's backup settings; false (after a warning) when they forbid the work.
     bool checkBackupSettings(bool checkCloud, bool checkEncrypt);
+    // What the warning about encrypted backups tells the user to do.
+    static QString encryptedBackupWarning();
 
 public slots:
     void onCheckVersionReadyRead(QNetworkReply* reply);
@@ -76,6 +78,9 @@ private:
     bool probeAppContainer(const IOSDevice& device, const QString& identifier);
     QList<AppInfo> appsOfModel(bool checkedOnly) const;
     void setTotalsEmpty();
+    // After the last step of a flow: closes the window when that was asked meanwhile, else
+    // replays the device events that waited.
+    void flowEnded();
     void replayDeviceEvents();
 
     // One step of a flow: the worker under its own progress dialog.
@@ -105,6 +110,7 @@ private:
     // Device events that arrive while a flow runs wait for its end.
     int m_busy = 0;
     QList<QPair<bool, void*>> m_pendingDeviceEvents;
+    bool m_closeWhenIdle = false;
 
     QWidget* m_wdDeviceInfoInner = nullptr;
     QLabel* m_lbDeviceIcon = nullptr;

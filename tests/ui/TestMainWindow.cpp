@@ -1,9 +1,11 @@
 #include "AppFolders.h"
 #include "BackupFixture.h"
 #include "BoxAnswerer.h"
+#include "FileUtils.h"
 #include "FixtureDatabases.h"
 #include "FormatSize.h"
 #include "FrameworkLoader.h"
+#include "LocalHttpServer.h"
 #include "MainWindow.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
@@ -15,6 +17,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -513,6 +517,96 @@ private slots:
         QCOMPARE(child<QLabel>("lbTotalRemoveData")->text(), QString());
     }
 
+    // The select-all box shows a partial tick while some apps are ticked, but a click ticks all
+    // or none, never "partly" with nothing ticked.
+    void selectAllNeverLeftHalfTicked()
+    {
+        auto phone = connectPhone();
+        QVERIFY(phone);
+        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
+        auto* all = child<QCheckBox>("ckAllApp");
+        auto ticked = [model] {
+            int n = 0;
+            for (int row = 0; row < model->rowCount(); ++row)
+                n += model->index(row, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked ? 1 : 0;
+            return n;
+        };
+        model->setData(model->index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
+        QCOMPARE(all->checkState(), Qt::PartiallyChecked);
+        for (const auto& [state, count] : {std::pair{Qt::Checked, 4}, std::pair{Qt::Unchecked, 0},
+                                           std::pair{Qt::Checked, 4}, std::pair{Qt::Unchecked, 0}}) {
+            QTest::mouseClick(all, Qt::LeftButton);
+            QCOMPARE(all->checkState(), state);
+            QCOMPARE(ticked(), count);
+        }
+    }
+
+    // Yes to a new version while a step runs: the step goes on to its end with the window
+    // answering, and the window closes after it.
+    void updateOfferWaitsForTheStep()
+    {
+        LocalHttpServer server;
+        server.answer("/sms_check_update.php", 200, "http://127.0.0.1:9/spacewell-new.deb");
+        QNetworkAccessManager client;
+        QNetworkReply* reply =
+            client.get(QNetworkRequest(QUrl(server.url() + QStringLiteral("/sms_check_update.php"))));
+        QTRY_VERIFY(reply->isFinished());
+        auto phone =
+            connectPhone([](SimDeviceFolder& p) { p.setSwitch(QStringLiteral("BackupSeconds"), 2); });
+        QVERIFY(phone);
+        QStringList opened;
+        setOpenExternalHandler([&opened](const QString& target) { opened << target; });
+        QApplication::setQuitOnLastWindowClosed(false);
+        bool offered = false;
+        bool stillShownAfterYes = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (offered || !qobject_cast<ProgressForm*>(QApplication::activeModalWidget()))
+                return;
+            offered = true;
+            QTimer::singleShot(0, m_window.get(), [&] {
+                m_window->onCheckVersionReadyRead(reply);
+                stillShownAfterYes = m_window->isVisible();
+            });
+        });
+        poll.start(20);
+        BoxAnswerer yes({QMessageBox::Yes});
+        press("btnScanSysCache");
+        QVERIFY(offered);
+        QVERIFY(stillShownAfterYes);
+        QVERIFY(yes.texts.value(0).startsWith(QStringLiteral("A new version of")));
+        QVERIFY(child<QLabel>("lbTotalSysCache")->text().startsWith(QLatin1Char('(')));
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(opened, QStringList{QStringLiteral("http://127.0.0.1:9/spacewell-new.deb")});
+        setOpenExternalHandler({});
+        QApplication::setQuitOnLastWindowClosed(true);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    // Clear Log Files removes the icon caches and the temporary backups, hidden files included.
+    void clearLogFiles()
+    {
+        const QString memory = appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path"));
+        const QString temp = m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp"));
+        const QString icons = appDataDir().filePath(QStringLiteral("ios_cache"));
+        SimDeviceFolder::writeFile(temp + QStringLiteral("/00008030-X/.hidden/Info.plist"), "x");
+        SimDeviceFolder::writeFile(temp + QStringLiteral("/00008030-X/Manifest.db"), "x");
+        SimDeviceFolder::writeFile(icons + QStringLiteral("/phone/com.a/iTunesArtwork"), "x");
+        SimDeviceFolder::writeFile(icons + QStringLiteral("/.thumbnails/a.png"), "x");
+        BoxAnswerer ok;
+        m_window->miClearLogs();
+        QCOMPARE(ok.texts, QStringList{QStringLiteral("Successfully cleared log files.")});
+        QVERIFY(!QFileInfo::exists(temp));
+        QVERIFY(!QFileInfo::exists(icons));
+        QVERIFY(!QFileInfo::exists(memory));
+        QVERIFY(QFileInfo::exists(m_backupRoot.path())); // the chosen root itself stays
+        // Backups go to the test's folder again.
+        QFile file(memory);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(m_backupRoot.path().toUtf8());
+    }
+
     void simulatedDevicesFromDataFiles()
     {
         const QString folder = appDataDir().filePath(QStringLiteral("virtual_ios/iPad2,5"));
@@ -537,6 +631,16 @@ private slots:
         QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lbTotalAppCache"))->text(),
                  QStringLiteral("(3.0 KB)"));
         auto* apps = window.findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
+        QCOMPARE(apps->rowCount(), 3);
+        // Another simulated device without its data file lists no apps of its own, and not those
+        // of the device shown before it either.
+        auto* devices = window.findChild<QComboBox*>(QStringLiteral("cbDevices"));
+        devices->addItem(QStringLiteral("iPhone8,1"),
+                         QVariant::fromValue(IOSDevice{QStringLiteral("iPhone8,1"), QString(), QString(),
+                                                       QString(), QStringLiteral("iPhone8,1"), nullptr}));
+        devices->setCurrentIndex(1);
+        QCOMPARE(apps->rowCount(), 0);
+        devices->setCurrentIndex(0);
         QCOMPARE(apps->rowCount(), 3);
         // An icon name from the file never leads out of the device's folder.
         auto* node = static_cast<_APPIconItemNode*>(apps->index(2, 0).internalPointer());

@@ -126,7 +126,11 @@ private slots:
     void aboutBox()
     {
         AboutUsForm about;
-        QCOMPARE(about.size(), QSize(400, 194));
+        // The designed size where the texts fit; the copyright line needs a little more width.
+        QVERIFY(about.width() >= 400 && about.height() == 194);
+        auto* copyright = about.findChild<QLabel*>(QStringLiteral("lbCopyRight"));
+        QVERIFY(copyright->width() >= copyright->sizeHint().width());
+        QVERIFY(copyright->geometry().right() < about.width());
         QCOMPARE(about.findChild<QLabel*>(QStringLiteral("lbProduct"))->text(),
                  QStringLiteral("Vantelmoor Spacewell v3.1.04"));
         QCOMPARE(about.findChild<QLabel*>(QStringLiteral("lbTitle"))->text(), QStringLiteral("About"));

@@ -1,0 +1,203 @@
+// Every text and picture the user sees fits its place: the main window after each panel's Scan on
+// both demo phones, the progress dialogs on the way, the message boxes and the about box. The
+// suite runs at the usual text size and again at 1.5 times it (as at 144 dpi):
+// SPACEWELL_TEST_TEXT_SCALE.
+#include "AboutUsForm.h"
+#include "AppFolders.h"
+#include "FrameworkLoader.h"
+#include "MainWindow.h"
+#include "MessageBoxes.h"
+#include "ProgressForm.h"
+#include "SimPhoneBuilder.h"
+#include "TextFit.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTranslator>
+
+namespace {
+// Checks every dialog while it shows, then answers it as a user would.
+class DialogChecker : public QObject
+{
+public:
+    DialogChecker()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start(20);
+    }
+    QStringList problems;
+    QStringList boxes;
+    int progressChecks = 0;
+
+private:
+    void poll()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxes << box->text();
+            for (const QString& p : textFitProblems(box))
+                problems << QStringLiteral("message box: ") + p;
+            QAbstractButton* answer = box->button(QMessageBox::Ok);
+            if (!answer)
+                answer = box->button(QMessageBox::No);
+            if (answer)
+                answer->click();
+            return;
+        }
+        if (auto* form = qobject_cast<ProgressForm*>(modal)) {
+            const QString status = form->findChild<QLabel*>(QStringLiteral("lbStatus"))->text();
+            if (status != m_lastStatus) {
+                m_lastStatus = status;
+                ++progressChecks;
+                for (const QString& p : textFitProblems(form))
+                    problems << QStringLiteral("progress dialog \"%1\": %2").arg(status, p);
+            }
+        }
+    }
+
+    QTimer m_timer;
+    QString m_lastStatus;
+};
+} // namespace
+
+class TestTextFit : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_simRoot;
+    QTemporaryDir m_backupRoot;
+    QTranslator m_translator;
+    std::unique_ptr<MainWindow> m_window;
+
+    void press(const char* button)
+    {
+        QTest::mousePress(m_window->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
+    }
+    static QString joined(const QStringList& problems) { return problems.join(QLatin1Char('\n')); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        // Fonts given in points grow with the screen's resolution; those the style sheet gives
+        // in pixels do not, as on a desktop set to more dots per inch.
+        const double scale =
+            qEnvironmentVariable("SPACEWELL_TEST_TEXT_SCALE", QStringLiteral("1")).toDouble();
+        QFont font = QApplication::font();
+        font.setPointSizeF(font.pointSizeF() * scale);
+        QApplication::setFont(font);
+        QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
+        QCoreApplication::installTranslator(&m_translator);
+        qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_TEST_FRAMEWORKS "/sim");
+        qputenv("SPACEWELL_SIM_ROOT", m_simRoot.path().toUtf8());
+        QString error;
+        QVERIFY(load_apple_framework(error));
+        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
+        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        memory.write(m_backupRoot.path().toUtf8());
+        memory.close();
+        // The two demo phones, built aside and moved in whole.
+        for (const bool current : {false, true}) {
+            QTemporaryDir staging;
+            SimDeviceFolder phone(staging.path(),
+                                  current ? QStringLiteral("Demo iPhone 12") : QStringLiteral("Demo iPhone"));
+            phone.setValues(QString(), {{QStringLiteral("UniqueDeviceID"), phone.udid()},
+                                        {QStringLiteral("DeviceName"), QFileInfo(phone.path()).fileName()},
+                                        {QStringLiteral("ProductVersion"),
+                                         current ? QStringLiteral("14.8") : QStringLiteral("9.3.5")},
+                                        {QStringLiteral("ProductType"), QStringLiteral("iPhone13,2")}});
+            phone.setSwitch(QStringLiteral("BackupSeconds"), 1);
+            SimPhoneContent content;
+            content.current = current;
+            buildSimPhone(phone, content);
+            QVERIFY(phone.moveTo(m_simRoot.path()));
+        }
+        DialogChecker checker;
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->findChild<QComboBox*>(QStringLiteral("cbDevices"))->count(), 2,
+                                  10000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY2(checker.problems.isEmpty(), qPrintable(joined(checker.problems)));
+    }
+
+    void windowAfterEachScan_data()
+    {
+        QTest::addColumn<QString>("phone");
+        QTest::newRow("iOS 9") << "Demo iPhone";
+        QTest::newRow("iOS 14") << "Demo iPhone 12";
+    }
+
+    void windowAfterEachScan()
+    {
+        QFETCH(QString, phone);
+        auto* devices = m_window->findChild<QComboBox*>(QStringLiteral("cbDevices"));
+        {
+            DialogChecker checker;
+            devices->setCurrentIndex(devices->findText(phone));
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+        }
+        QVERIFY2(textFitProblems(m_window.get()).isEmpty(),
+                 qPrintable(joined(textFitProblems(m_window.get()))));
+        DialogChecker checker;
+        for (const char* scan : {"btnScanSysCache", "btnScanRemvoeData", "btnScanAppCache"}) {
+            press(scan);
+            QTest::qWait(100);
+            const QStringList problems = textFitProblems(m_window.get());
+            QVERIFY2(problems.isEmpty(),
+                     qPrintable(QLatin1String(scan) + QLatin1Char('\n') + joined(problems)));
+        }
+        QVERIFY(checker.boxes.isEmpty()); // every scan succeeded
+        QVERIFY(checker.progressChecks >= 3);
+        QVERIFY2(checker.problems.isEmpty(), qPrintable(joined(checker.problems)));
+        QVERIFY(m_window->findChild<QLabel*>(QStringLiteral("lbTotalAppCache"))
+                    ->text()
+                    .startsWith(QLatin1Char('(')));
+
+        // As small as the window goes, everything still fits; the app list scrolls.
+        const QSize before = m_window->size();
+        m_window->resize(m_window->minimumSize());
+        QTest::qWait(50);
+        QVERIFY2(textFitProblems(m_window.get()).isEmpty(),
+                 qPrintable(joined(textFitProblems(m_window.get()))));
+        m_window->resize(before);
+    }
+
+    void dialogs()
+    {
+        DialogChecker checker;
+        showErrorBox(
+            QStringLiteral("The backup could not be read.<br/><br/>/home/someone/__vantelmoor_iosbk_temp/"
+                           "00008030-000A1B2C3D4E5F60/Manifest.db: disk I/O error"));
+        showInfoBox(QStringLiteral("Successfully deleted 18.6 MB system cache (Total: 18.6 MB)."));
+        showWarningBox(QStringLiteral("%1<br/><br/><img src=\":res/close_itunesbkenc.jpg\"/>")
+                           .arg(MainWindow::encryptedBackupWarning()));
+        askYesNo(QStringLiteral("A new version of Vantelmoor Spacewell is available. Would you like to "
+                                "download it now?"));
+        QCOMPARE(checker.boxes.size(), 4);
+        QVERIFY2(checker.problems.isEmpty(), qPrintable(joined(checker.problems)));
+
+        AboutUsForm about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QVERIFY2(textFitProblems(&about).isEmpty(), qPrintable(joined(textFitProblems(&about))));
+
+        ProgressForm form(QStringLiteral("Transferring data to Device..."), nullptr);
+        form.show();
+        form.updateProgress(QString(), 45, QString());
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY2(textFitProblems(&form).isEmpty(), qPrintable(joined(textFitProblems(&form))));
+    }
+};
+
+QTEST_MAIN(TestTextFit)
+#include "TestTextFit.moc"
