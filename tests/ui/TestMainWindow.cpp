@@ -377,6 +377,39 @@ private slots:
                  qPrintable(again.texts.at(1)));
     }
 
+    // A newcomer's tour: Scan and Free Up of each panel, twice in a row, without an error.
+    void everyPanelTwice_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("iOS 9") << "9.3.5";
+        QTest::newRow("iOS 14") << "14.8";
+    }
+
+    void everyPanelTwice()
+    {
+        QFETCH(QString, version);
+        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); },
+                                  !version.startsWith(QLatin1String("9")));
+        QVERIFY(phone);
+        auto* removable = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        for (int round = 0; round < 2; ++round) {
+            for (int row = 0; row < 3; ++row)
+                removable->setData(removable->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+            // The closing box of the system junk, the confirmation for messages, then closing boxes.
+            BoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Ok});
+            for (const char* button : {"btnScanSysCache", "btnClearSysCache", "btnScanRemvoeData",
+                                       "btnRemoveData", "btnScanAppCache", "btnClearAppCache"})
+                press(button);
+            QStringList freed;
+            for (const QString& text : boxes.texts) {
+                QVERIFY2(!text.contains(QStringLiteral("Error"), Qt::CaseInsensitive), qPrintable(text));
+                if (text.startsWith(QStringLiteral("Successfully")))
+                    freed << text;
+            }
+            QCOMPARE(freed.size(), 3);
+        }
+    }
+
     void unwantedDataScanSizesEntries()
     {
         auto phone = connectPhone();
