@@ -514,33 +514,37 @@ void MainWindow::resetDevicePanel()
     m_lbDeviceIcon->setText(picture(QString()));
 }
 
+void MainWindow::showStorage(const IOSDevice& d)
+{
+    qint64 total = 0;
+    qint64 available = 0;
+    if (d.device) {
+        const QList<CFType> usage =
+            mobiledevice_copy_values(d.device, {QString()}, QStringLiteral("com.apple.disk_usage"));
+        available = usage.value(0).value(QStringLiteral("AmountDataAvailable")).toLongLong();
+        total = usage.value(0).value(QStringLiteral("TotalDataCapacity")).toLongLong();
+    } else {
+        QFile data(simulatedDataPath(d));
+        if (data.open(QIODevice::ReadOnly)) {
+            const QStringList parts = QString::fromUtf8(data.readLine()).trimmed().split(QLatin1Char(','));
+            if (parts.size() >= 2) {
+                total = parts.at(0).toLongLong();
+                available = parts.at(1).toLongLong();
+            }
+        }
+    }
+    m_lbSpaceInfo->setText(tr("Total: %1, Available: %2").arg(formatSize(total), formatSize(available)));
+    m_pgSpace->setValue(total == 0 ? 0 : int(double(total - available) / double(total) * 100));
+}
+
 void MainWindow::showDeviceInfo(const IOSDevice& d)
 {
     m_wdDeviceInfoInner->show();
     for (QPushButton* b : {m_btnScanSysCache, m_btnClearSysCache, m_btnScanRemvoeData, m_btnRemoveData,
                            m_btnScanAppCache, m_btnClearAppCache})
         b->show();
-    qint64 total = 0;
-    qint64 available = 0;
     try {
-        if (d.device) {
-            const QList<CFType> usage =
-                mobiledevice_copy_values(d.device, {QString()}, QStringLiteral("com.apple.disk_usage"));
-            available = usage.value(0).value(QStringLiteral("AmountDataAvailable")).toLongLong();
-            total = usage.value(0).value(QStringLiteral("TotalDataCapacity")).toLongLong();
-        } else {
-            QFile data(simulatedDataPath(d));
-            if (data.open(QIODevice::ReadOnly)) {
-                const QStringList parts =
-                    QString::fromUtf8(data.readLine()).trimmed().split(QLatin1Char(','));
-                if (parts.size() >= 2) {
-                    total = parts.at(0).toLongLong();
-                    available = parts.at(1).toLongLong();
-                }
-            }
-        }
-        m_lbSpaceInfo->setText(tr("Total: %1, Available: %2").arg(formatSize(total), formatSize(available)));
-        m_pgSpace->setValue(total == 0 ? 0 : int(double(total - available) / double(total) * 100));
+        showStorage(d);
         m_lbDeviceIcon->setText(picture(d.productType));
         for (_APPIconItemNode* node :
              {m_cacheFiles, m_tempFiles, m_junkFiles, m_messages, m_safari, m_callHistory})
@@ -717,6 +721,40 @@ bool MainWindow::checkBackupSettings(bool checkCloud, bool checkEncrypt)
     return true;
 }
 
+qint64 MainWindow::deviceFreeBytes(const IOSDevice& device)
+{
+    if (!device.device)
+        return -1;
+    try {
+        const QList<CFType> usage =
+            mobiledevice_copy_values(device.device, {QString()}, QStringLiteral("com.apple.disk_usage"));
+        const CFType available = usage.value(0).value(QStringLiteral("AmountDataAvailable"));
+        return available.isNumber() ? available.toLongLong(-1) : -1;
+    } catch (const std::exception& e) {
+        qWarning("free space of the device unknown: %s", e.what());
+        return -1;
+    }
+}
+
+QString MainWindow::gainedText(const IOSDevice& device, qint64 freeBefore)
+{
+    // The device tells its free space once the restore is over; the bar and text follow it.
+    const qint64 freeAfter = deviceFreeBytes(device);
+    if (freeAfter >= 0 && hasCurrentDevice() && currentDevice().device == device.device) {
+        try {
+            showStorage(device);
+        } catch (const std::exception& e) {
+            qWarning("%s", e.what());
+        }
+    }
+    if (freeBefore < 0)
+        return QString();
+    if (freeAfter < 0)
+        return QStringLiteral(" The device restarts to finish; its free space shows once it is back.");
+    return QStringLiteral(" The device gained %1 of free space.")
+        .arg(formatSize(qMax<qint64>(0, freeAfter - freeBefore)));
+}
+
 QString MainWindow::encryptedBackupWarning()
 {
     return QStringLiteral(
@@ -750,6 +788,7 @@ void MainWindow::clearSysCache()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
+    const qint64 freeBefore = deviceFreeBytes(device);
     QDir folder;
     if (!backUp(device, folder))
         return;
@@ -761,9 +800,15 @@ void MainWindow::clearSysCache()
         return;
     if (m_junkFiles->checked && !clean<IOSClearMMSAttaThread>(deviceBackup, false, found, cleared))
         return;
-    if (cleared > 0 && !restore(device, folder))
+    // From iOS 10 on the caches and temporary files are in no backup: only the restore, which
+    // removes what the backup does not list, frees them.
+    const bool cachesOnlyOnDevice = (m_cacheFiles->checked || m_tempFiles->checked) &&
+                                    device.productVersion.section(QLatin1Char('.'), 0, 0).toInt() >= 10;
+    const bool restored = cleared > 0 || cachesOnlyOnDevice;
+    if (restored && !restore(device, folder))
         return;
-    showInfoBox(tr("IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)));
+    showInfoBox(tr("IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)) +
+                (restored ? gainedText(device, freeBefore) : QString()));
 }
 
 void MainWindow::scanRemoveData()
@@ -801,6 +846,7 @@ void MainWindow::clearRemoveData()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
+    const qint64 freeBefore = deviceFreeBytes(device);
     QDir folder;
     if (!backUp(device, folder))
         return;
@@ -815,7 +861,8 @@ void MainWindow::clearRemoveData()
         return;
     if (cleared > 0 && !restore(device, folder))
         return;
-    showInfoBox(tr("IDS_FOUND_%1_DATA_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)));
+    showInfoBox(tr("IDS_FOUND_%1_DATA_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)) +
+                (cleared > 0 ? gainedText(device, freeBefore) : QString()));
 }
 
 void MainWindow::scanAppCache()
@@ -844,10 +891,12 @@ void MainWindow::clearAppCache()
     const QList<AppInfo> apps = appsOfModel(true);
     if (!apps.isEmpty() && !probeAppContainer(device, apps.first().identifier)) {
         // The device keeps its containers closed: a backup and restore still frees the caches.
+        const qint64 freeBefore = deviceFreeBytes(device);
         QDir folder;
         if (!backUp(device, folder) || !restore(device, folder))
             return;
-        showInfoBox(QStringLiteral("Successfully removed App Cache & Junk."));
+        showInfoBox(QStringLiteral("Successfully removed App Cache & Junk.") +
+                    gainedText(device, freeBefore));
         return;
     }
     ProgressForm form(QString(), this);

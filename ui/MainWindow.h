@@ -39,10 +39,14 @@ public:
     bool hasCurrentDevice() const;
     void resetDevicePanel();
     void showDeviceInfo(const IOSDevice& device);
+    // The storage bar and text of the device; throws when the device cannot be asked.
+    void showStorage(const IOSDevice& device);
     // Reads the device's backup settings; false (after a warning) when they forbid the work.
     bool checkBackupSettings(bool checkCloud, bool checkEncrypt);
     // What the warning about encrypted backups tells the user to do.
     static QString encryptedBackupWarning();
+    // The device's free bytes, -1 when it cannot say (a simulated device, one that restarts).
+    static qint64 deviceFreeBytes(const IOSDevice& device);
 
 public slots:
     void onCheckVersionReadyRead(QNetworkReply* reply);
@@ -76,6 +80,9 @@ private:
     void showSimulatedDeviceData(const IOSDevice& device);
     QString simulatedDataPath(const IOSDevice& device) const;
     bool probeAppContainer(const IOSDevice& device, const QString& identifier);
+    // After a restore: re-reads the device's storage and says how much free space it gained since
+    // `freeBefore` (empty when that is unknown).
+    QString gainedText(const IOSDevice& device, qint64 freeBefore);
     QList<AppInfo> appsOfModel(bool checkedOnly) const;
     void setTotalsEmpty();
     // After the last step of a flow: closes the window when that was asked meanwhile, else

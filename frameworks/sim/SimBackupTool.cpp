@@ -1,32 +1,23 @@
-// The backup tool for simulated devices. A backup writes <root>/<UDID>/ from the device folder's
-// files/<Domain>/<path> tree: one file per record named by the backup file name rule, the
-// manifest (Manifest.mbdb, or for system version 10 and later Manifest.db with each file in a
-// folder named by the first two characters of its name), Info.plist, Manifest.plist and Status.plist. A
-// restore rebuilds files/ exactly as the manifest lists it. Both work in a staging folder and swap it in at
-// the end, so a run that is killed half-way leaves the previous state. Switches: "BackupSeconds" (how long a
-// run takes, to see progress), "BackupError" (a backup fails with this text), "FindMyIPhone" (a restore is
-// refused), "DeviceFreeBytes" (a restore larger than this is refused).
-#include "BackupFileName.h"
+// The backup tool for simulated devices. A backup writes <root>/<UDID>/ as the phone would (see
+// SimBackup.h); a restore puts the backup on the phone and removes what it does not list, as
+// idevicebackup2 restore --remove asks a phone to. Both work aside and swap in at the end, so a
+// run that is killed half-way leaves the previous state. Switches: "BackupSeconds" (how long a run
+// takes, to see progress), "BackupError" (a backup fails with this text), "FindMyIPhone" (a
+// restore is refused), "DeviceFreeBytes" (a restore larger than this is refused).
 #include "BackupManifest.h"
 #include "BackupStatus.h"
 #include "BackupToolArguments.h"
 #include "FileUtils.h"
-#include "ManifestDb.h"
-#include "ManifestMbdb.h"
+#include "SimBackup.h"
 #include "SimDevice.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QThread>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -66,11 +57,6 @@ bool findDevice(const QString& udid, SimDevice& device)
     return false;
 }
 
-QString rootValue(const SimDevice& device, const char* key)
-{
-    return QString::fromStdString(device.rootString(key));
-}
-
 // Spends the device's "BackupSeconds" telling how far it got.
 void takeTime(const SimDevice& device, const char* what)
 {
@@ -80,20 +66,6 @@ void takeTime(const SimDevice& device, const char* what)
         QThread::msleep(200);
         say(QStringLiteral("%1: %2%").arg(QLatin1String(what)).arg(i * 100 / steps));
     }
-}
-
-bool writePlist(const QString& path, plist_t value)
-{
-    const bool ok = writePlistFile(path.toStdString(), value);
-    plist_free(value);
-    return ok;
-}
-
-MbdbString text(const QString& s)
-{
-    MbdbString m;
-    m.setBytes(s.toUtf8());
-    return m;
 }
 
 // Replaces `target` by `staging` in two renames; the old state stays whole until the swap.
@@ -124,98 +96,16 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
     const std::vector<std::string> failure = device.strings("BackupError");
     if (!failure.empty())
         return fail(QString::fromStdString(failure.front()));
-
-    const QDir files(QString::fromStdString(device.folder) + QStringLiteral("/files"));
-    const bool modern = rootValue(device, "ProductVersion").section(QLatin1Char('.'), 0, 0).toInt() >= 10;
-    const auto format = modern ? BackupManifest::Format::Db : BackupManifest::Format::Mbdb;
-    ManifestMap manifest;
-    quint64 inode = 1;
-    for (const QString& domain : files.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QDir domainDir(files.absoluteFilePath(domain));
-        QDirIterator it(domainDir.absolutePath(),
-                        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const QFileInfo info(path);
-            MbdbRecord r;
-            r.domain = text(domain);
-            r.path = text(domainDir.relativeFilePath(path));
-            r.inode = inode++;
-            r.userId = r.groupId = 501;
-            r.modifiedTime = r.changedTime = r.createdTime = quint32(info.lastModified().toSecsSinceEpoch());
-            r.protectionClass = 4;
-            if (info.isSymLink()) {
-                r.mode = 0120755;
-                char target[4096];
-                const ssize_t n = readlink(QFile::encodeName(path).constData(), target, sizeof target);
-                r.linkTarget = text(n > 0 ? QFile::decodeName(QByteArray(target, n)) : QString());
-            } else if (info.isDir()) {
-                r.mode = 040755;
-            } else {
-                r.mode = 0100644;
-                r.size = quint64(info.size());
-                r.dataHash.setBytes(fileSha1(path));
-                const QString copy = BackupManifest::backupFilePath(QDir(staging), r.fileName(), format);
-                QDir().mkpath(QFileInfo(copy).absolutePath());
-                if (!QFile::copy(path, copy))
-                    return failOrGone(device, "backup", QStringLiteral("cannot copy %1").arg(path));
-            }
-            manifest.insert(r.fileName(), r);
-        }
-    }
-    try {
-        if (modern)
-            createManifestDb(QDir(staging).filePath(QStringLiteral("Manifest.db")), manifest);
-        else
-            writeManifestMbdb(manifest, QDir(staging).filePath(QStringLiteral("Manifest.mbdb")));
-    } catch (const std::exception& e) {
-        return fail(QString::fromUtf8(e.what()));
-    }
+    const QString problem = writeSimBackup(device, args.udid, QDir(staging));
+    if (!problem.isEmpty())
+        return failOrGone(device, "backup", problem);
     takeTime(device, "Backup");
     if (!device.exists())
         return fail(QStringLiteral("the device was disconnected during the backup."));
-
-    const QByteArray udid = args.udid.toUtf8();
-    const QByteArray version = rootValue(device, "ProductVersion").toUtf8();
-    plist_t infoPlist = plist_new_dict();
-    plist_dict_set_item(infoPlist, "Device Name",
-                        plist_new_string(rootValue(device, "DeviceName").toUtf8().constData()));
-    plist_dict_set_item(infoPlist, "Product Type",
-                        plist_new_string(rootValue(device, "ProductType").toUtf8().constData()));
-    plist_dict_set_item(infoPlist, "Product Version", plist_new_string(version.constData()));
-    plist_dict_set_item(infoPlist, "Target Identifier", plist_new_string(udid.constData()));
-    plist_dict_set_item(infoPlist, "Unique Identifier", plist_new_string(udid.constData()));
-    plist_t lockdown = plist_new_dict();
-    plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(version.constData()));
-    plist_dict_set_item(lockdown, "UniqueDeviceID", plist_new_string(udid.constData()));
-    plist_t manifestPlist = plist_new_dict();
-    plist_dict_set_item(manifestPlist, "IsEncrypted", plist_new_bool(0));
-    plist_dict_set_item(manifestPlist, "Lockdown", lockdown);
-    plist_t status = plist_new_dict();
-    plist_dict_set_item(status, "SnapshotState", plist_new_string("finished"));
-    plist_dict_set_item(status, "IsFullBackup", plist_new_bool(1));
-    plist_dict_set_item(status, "Version", plist_new_string("2.4"));
-    if (!writePlist(QDir(staging).filePath(QStringLiteral("Info.plist")), infoPlist) ||
-        !writePlist(QDir(staging).filePath(QStringLiteral("Manifest.plist")), manifestPlist) ||
-        !writePlist(QDir(staging).filePath(QStringLiteral("Status.plist")), status))
-        return fail(QStringLiteral("cannot write the backup's lists"));
     if (!swapIn(staging, root.absoluteFilePath(args.udid)))
         return fail(QStringLiteral("cannot put the backup in place"));
     say(QStringLiteral("Backup Successful."));
     return 0;
-}
-
-// A manifest path must stay inside its domain folder.
-bool safeRelative(const QString& path)
-{
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
-        return false;
-    for (const QString& part : path.split(QLatin1Char('/'))) {
-        if (part == QLatin1String(".."))
-            return false;
-    }
-    return true;
 }
 
 int restore(const BackupToolArguments& args, const SimDevice& device)
@@ -224,9 +114,10 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     // As idevicebackup2 does: only a backup whose Status.plist says "finished" is restored.
     if (!BackupStatus::isFinished(backupDir))
         return fail(QStringLiteral("Cannot ensure we restore from a successful backup. Aborting."));
+    // The phone's own refusals, as it words them.
     if (device.flag("FindMyIPhone"))
-        return fail(
-            QStringLiteral("ErrorCode 211: Find My iPhone must be disabled before restoring a backup."));
+        return fail(QStringLiteral(
+            "ErrorCode 211: Find My iPhone must be disabled before restoring (MBErrorDomain/211)"));
     BackupManifest backupManifest;
     if (!backupManifest.locate(backupDir))
         return fail(QStringLiteral("the backup in %1 has no manifest").arg(backupDir.absolutePath()));
@@ -235,54 +126,23 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()));
     }
-    const ManifestMap& manifest = backupManifest.records();
     qint64 required = 0;
-    for (const MbdbRecord& r : manifest)
+    for (const MbdbRecord& r : backupManifest.records())
         required += qint64(r.size);
     const long long free = device.number("DeviceFreeBytes", -1);
     if (free >= 0 && free < required)
         return fail(
-            QStringLiteral("ErrorCode 105: Insufficient free disk space on device to restore (%1 bytes free, "
-                           "needs %2)")
+            QStringLiteral("ErrorCode 105: Insufficient free disk space on device to restore (%1 < %2) "
+                           "(MBErrorDomain/105)")
                 .arg(free)
                 .arg(required));
     say(QStringLiteral("Restore started for %1").arg(args.udid));
-
-    const QString deviceFolder = QString::fromStdString(device.folder);
-    for (const QString& stale :
-         QDir(deviceFolder).entryList({QStringLiteral("files.restoring-*")}, QDir::Dirs))
-        removeDirectory(QDir(deviceFolder).absoluteFilePath(stale));
-    const QDir staging(deviceFolder + QStringLiteral("/files.restoring-%1").arg(getpid()));
-    QDir().mkpath(staging.absolutePath());
-    for (auto it = manifest.cbegin(); it != manifest.cend(); ++it) {
-        const MbdbRecord& r = it.value();
-        const QString domain = r.domain.toText();
-        const QString path = r.path.toText();
-        if (!safeRelative(domain) || domain.contains(QLatin1Char('/')) || !safeRelative(path))
-            return fail(
-                QStringLiteral("the backup lists a path outside its domain: %1-%2").arg(domain, path));
-        const QString target = staging.absoluteFilePath(domain + QLatin1Char('/') + path);
-        if ((r.mode & 0170000) == 040000) {
-            QDir().mkpath(target);
-        } else if ((r.mode & 0170000) == 0120000) {
-            QDir().mkpath(QFileInfo(target).absolutePath());
-            QFile::link(r.linkTarget.toText(), target);
-        } else {
-            QDir().mkpath(QFileInfo(target).absolutePath());
-            const QString source = backupManifest.filePath(it.key());
-            if (!QFile::copy(source, target))
-                return failOrGone(
-                    device, "restore",
-                    QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path));
-        }
-    }
     takeTime(device, "Restore");
-    if (!device.exists()) {
-        removeDirectory(staging.absolutePath());
+    if (!device.exists())
         return fail(QStringLiteral("the device was disconnected during the restore."));
-    }
-    if (!swapIn(staging.absolutePath(), deviceFolder + QStringLiteral("/files")))
-        return failOrGone(device, "restore", QStringLiteral("cannot put the restored files in place"));
+    const QString problem = restoreSimBackup(device, backupDir, true, [&device] { return !device.exists(); });
+    if (!problem.isEmpty())
+        return failOrGone(device, "restore", problem);
     say(QStringLiteral("Restore Successful."));
     return 0;
 }

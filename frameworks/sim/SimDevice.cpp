@@ -2,9 +2,11 @@
 
 #include "PlistString.h"
 
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -118,6 +120,61 @@ void SimDevice::setFlag(const char* key, bool value) const
     plist_free(dict);
 }
 
+void SimDevice::setNumber(const char* key, long long value) const
+{
+    const std::string path = folder + "/switches.plist";
+    plist_t dict = readPlistFile(path);
+    if (!dict || plist_get_node_type(dict) != PLIST_DICT) {
+        if (dict)
+            plist_free(dict);
+        dict = plist_new_dict();
+    }
+    plist_dict_set_item(dict, key, plist_new_uint(uint64_t(value)));
+    writePlistFile(path, dict);
+    plist_free(dict);
+}
+
+namespace {
+thread_local long long walkedBytes = 0;
+
+int addFile(const char*, const struct stat* st, int type, struct FTW*)
+{
+    if (type == FTW_F)
+        walkedBytes += st->st_size;
+    return 0;
+}
+
+// The capacity less what else is used and the phone's files.
+void followStoredFiles(const SimDevice& device, const std::string& domain, const std::string& key,
+                       plist_t& result)
+{
+    const long long other = device.number("OtherUsedBytes", -1);
+    if (other < 0 || domain != "com.apple.disk_usage" || !result)
+        return;
+    plist_t totalNode = device.copyValue(domain, "TotalDataCapacity");
+    uint64_t total = 0;
+    if (totalNode && plist_get_node_type(totalNode) == PLIST_UINT)
+        plist_get_uint_val(totalNode, &total);
+    if (totalNode)
+        plist_free(totalNode);
+    const long long available = std::max(0LL, static_cast<long long>(total) - other - device.storedBytes());
+    if (key.empty() && plist_get_node_type(result) == PLIST_DICT) {
+        plist_dict_set_item(result, "AmountDataAvailable", plist_new_uint(uint64_t(available)));
+    } else if (key == "AmountDataAvailable") {
+        plist_free(result);
+        result = plist_new_uint(uint64_t(available));
+    }
+}
+} // namespace
+
+long long SimDevice::storedBytes() const
+{
+    walkedBytes = 0;
+    for (const char* part : {"/files", "/containers", "/media"})
+        nftw((folder + part).c_str(), addFile, 16, FTW_PHYS);
+    return walkedBytes;
+}
+
 plist_t SimDevice::copyValue(const std::string& domain, const std::string& key) const
 {
     plist_t all = readPlistFile(folder + "/values.plist");
@@ -142,6 +199,8 @@ plist_t SimDevice::copyValue(const std::string& domain, const std::string& key) 
             result = plist_copy(item);
     }
     plist_free(all);
+    if (key != "TotalDataCapacity")
+        followStoredFiles(*this, domain, key, result);
     return result;
 }
 

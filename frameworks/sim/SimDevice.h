@@ -21,8 +21,14 @@ struct SimDevice
     std::vector<std::string> strings(const char* key) const;
     void setFlag(const char* key, bool value) const;
 
-    // A copy of a root value (domain empty) or a domain value (key empty: the whole domain).
+    void setNumber(const char* key, long long value) const;
+
+    // A copy of a root value (domain empty) or a domain value (key empty: the whole domain). With
+    // the switch "OtherUsedBytes" (what the system and everything else take), "AmountDataAvailable"
+    // of "com.apple.disk_usage" follows the phone's files: the capacity less those and its files.
     plist_t copyValue(const std::string& domain, const std::string& key) const;
+    // The bytes the phone's files take: its domains, app containers and media.
+    long long storedBytes() const;
     std::string rootString(const char* key) const;
 };
 

@@ -40,6 +40,8 @@ bool writeDevice(const QString& root, const DemoPhone& demo)
     SimPhoneContent content;
     content.current = QString::fromLatin1(demo.version).section(QLatin1Char('.'), 0, 0).toInt() >= 10;
     buildSimPhone(phone, content);
+    // Freeing files frees space on the demo phones.
+    followStoredFiles(phone);
     QDir().mkpath(root);
     const bool moved = QDir().rename(phone.path(), QDir(root).filePath(name));
     QDir(staging).removeRecursively();

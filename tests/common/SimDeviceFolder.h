@@ -19,6 +19,11 @@ public:
     void setValues(const QString& domain, const QVariantMap& values);
     void setSwitch(const QString& key, const QVariant& value);
     QVariant switchValue(const QString& key) const;
+    // A value as set here (domain empty for the root values).
+    QVariant value(const QString& domain, const QString& key) const
+    {
+        return domain.isEmpty() ? m_root.value(key) : m_domains.value(domain).value(key);
+    }
     // Removes the device: the framework reports it gone.
     void remove();
     // Moves the whole folder under another root, as a phone is plugged in or out at once.

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QDirIterator>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
@@ -74,6 +75,24 @@ QString SimPhonePaths::file(const SimDeviceFolder& phone, const QString& domain,
     return phone.dir().filePath(QStringLiteral("files/") + domain + QLatin1Char('/') + path);
 }
 
+void followStoredFiles(SimDeviceFolder& phone)
+{
+    qint64 stored = 0;
+    for (const char* part : {"files", "containers", "media"}) {
+        QDirIterator it(phone.dir().filePath(QLatin1String(part)), QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            it.next();
+            if (!it.fileInfo().isSymLink())
+                stored += it.fileInfo().size();
+        }
+    }
+    const QString usage = QStringLiteral("com.apple.disk_usage");
+    const qint64 total = phone.value(usage, QStringLiteral("TotalDataCapacity")).toLongLong();
+    const qint64 available = phone.value(usage, QStringLiteral("AmountDataAvailable")).toLongLong();
+    phone.setSwitch(QStringLiteral("OtherUsedBytes"), qMax<qint64>(0, total - available - stored));
+}
+
 QString SimPhonePaths::safariHistory(const SimDeviceFolder& phone, bool current)
 {
     return file(phone,
@@ -110,6 +129,8 @@ void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& c)
         900 * k);
     put(QStringLiteral("RootDomain"), QStringLiteral("Library/Caches/com.apple.wifid/cache.plist"), 12 * k);
     put(home, QStringLiteral("Library/Caches/Snapshots/com.apple.mobilemail/main.ktx"), 350 * k);
+    put(home, QStringLiteral("tmp/com.apple.mobilesafari/download-1.part"), 240 * k);
+    put(home, QStringLiteral("tmp/MediaCache/stream-7.ts"), 480 * k);
     for (const char* pref : {"com.apple.springboard.plist", "com.apple.Preferences.plist",
                              ".GlobalPreferences.plist", "com.apple.mobilephone.plist"})
         put(home, QStringLiteral("Library/Preferences/") + QLatin1String(pref), 3 * k);

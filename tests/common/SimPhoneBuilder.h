@@ -23,6 +23,10 @@ struct SimPhoneContent
 
 void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& content = SimPhoneContent());
 
+// From now on the phone's free space follows its files: what they take now is part of the used
+// space its values say, and freeing files frees space (switch "OtherUsedBytes").
+void followStoredFiles(SimDeviceFolder& phone);
+
 // What buildSimPhone put where, for checks after a Free Up.
 namespace SimPhonePaths {
 QString file(const SimDeviceFolder& phone, const QString& domain, const QString& path);

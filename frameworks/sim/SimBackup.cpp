@@ -1,0 +1,243 @@
+#include "SimBackup.h"
+
+#include "BackupFileName.h"
+#include "BackupManifest.h"
+#include "FileUtils.h"
+#include "ManifestDb.h"
+#include "ManifestMbdb.h"
+
+#include <QDirIterator>
+#include <QFile>
+
+#include <unistd.h>
+
+namespace {
+
+QString rootValue(const SimDevice& device, const char* key)
+{
+    return QString::fromStdString(device.rootString(key));
+}
+
+bool currentSystem(const SimDevice& device)
+{
+    return rootValue(device, "ProductVersion").section(QLatin1Char('.'), 0, 0).toInt() >= 10;
+}
+
+MbdbString text(const QString& s)
+{
+    MbdbString m;
+    m.setBytes(s.toUtf8());
+    return m;
+}
+
+bool writePlist(const QString& path, plist_t value)
+{
+    const bool ok = writePlistFile(path.toStdString(), value);
+    plist_free(value);
+    return ok;
+}
+
+// A manifest path must stay inside its domain folder.
+bool safeRelative(const QString& path)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
+        return false;
+    for (const QString& part : path.split(QLatin1Char('/'))) {
+        if (part == QLatin1String(".."))
+            return false;
+    }
+    return true;
+}
+
+// Replaces `target` by `staging` in two renames; the old state stays whole until the swap.
+bool swapIn(const QString& staging, const QString& target)
+{
+    const QString old = target + QStringLiteral(".old");
+    removeDirectory(old);
+    if (QFileInfo::exists(target) && !QDir().rename(target, old))
+        return false;
+    if (!QDir().rename(staging, target)) {
+        QDir().rename(old, target);
+        return false;
+    }
+    removeDirectory(old);
+    return true;
+}
+
+} // namespace
+
+bool simNeverBackedUp(const SimDevice& device, const QString&, const QString& path)
+{
+    if (!currentSystem(device))
+        return false;
+    for (const char* folder : {"Library/Caches", "tmp"}) {
+        const QLatin1String f(folder);
+        if (path == f || path.startsWith(f + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
+QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir& folder)
+{
+    const QDir files(QString::fromStdString(device.folder) + QStringLiteral("/files"));
+    const bool modern = currentSystem(device);
+    const auto format = modern ? BackupManifest::Format::Db : BackupManifest::Format::Mbdb;
+    ManifestMap manifest;
+    quint64 inode = 1;
+    for (const QString& domain : files.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QDir domainDir(files.absoluteFilePath(domain));
+        QDirIterator it(domainDir.absolutePath(),
+                        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QFileInfo info(path);
+            const QString relative = domainDir.relativeFilePath(path);
+            if (simNeverBackedUp(device, domain, relative))
+                continue;
+            MbdbRecord r;
+            r.domain = text(domain);
+            r.path = text(relative);
+            r.inode = inode++;
+            r.userId = r.groupId = 501;
+            r.modifiedTime = r.changedTime = r.createdTime = quint32(info.lastModified().toSecsSinceEpoch());
+            r.protectionClass = 4;
+            if (info.isSymLink()) {
+                r.mode = 0120755;
+                char target[4096];
+                const ssize_t n = readlink(QFile::encodeName(path).constData(), target, sizeof target);
+                r.linkTarget = text(n > 0 ? QFile::decodeName(QByteArray(target, int(n))) : QString());
+            } else if (info.isDir()) {
+                r.mode = 040755;
+            } else {
+                r.mode = 0100644;
+                r.size = quint64(info.size());
+                r.dataHash.setBytes(fileSha1(path));
+                const QString copy = BackupManifest::backupFilePath(folder, r.fileName(), format);
+                QDir().mkpath(QFileInfo(copy).absolutePath());
+                if (!QFile::copy(path, copy))
+                    return QStringLiteral("cannot copy %1").arg(path);
+            }
+            manifest.insert(r.fileName(), r);
+        }
+    }
+    try {
+        if (modern)
+            createManifestDb(folder.filePath(QStringLiteral("Manifest.db")), manifest);
+        else
+            writeManifestMbdb(manifest, folder.filePath(QStringLiteral("Manifest.mbdb")));
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+
+    const QByteArray id = udid.toUtf8();
+    const QByteArray version = rootValue(device, "ProductVersion").toUtf8();
+    plist_t infoPlist = plist_new_dict();
+    plist_dict_set_item(infoPlist, "Device Name",
+                        plist_new_string(rootValue(device, "DeviceName").toUtf8().constData()));
+    plist_dict_set_item(infoPlist, "Product Type",
+                        plist_new_string(rootValue(device, "ProductType").toUtf8().constData()));
+    plist_dict_set_item(infoPlist, "Product Version", plist_new_string(version.constData()));
+    plist_dict_set_item(infoPlist, "Target Identifier", plist_new_string(id.constData()));
+    plist_dict_set_item(infoPlist, "Unique Identifier", plist_new_string(id.constData()));
+    plist_t lockdown = plist_new_dict();
+    plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(version.constData()));
+    plist_dict_set_item(lockdown, "UniqueDeviceID", plist_new_string(id.constData()));
+    plist_t manifestPlist = plist_new_dict();
+    plist_dict_set_item(manifestPlist, "IsEncrypted", plist_new_bool(0));
+    plist_dict_set_item(manifestPlist, "Lockdown", lockdown);
+    plist_t status = plist_new_dict();
+    plist_dict_set_item(status, "SnapshotState", plist_new_string("finished"));
+    plist_dict_set_item(status, "IsFullBackup", plist_new_bool(1));
+    plist_dict_set_item(status, "Version", plist_new_string("2.4"));
+    if (!writePlist(folder.filePath(QStringLiteral("Info.plist")), infoPlist) ||
+        !writePlist(folder.filePath(QStringLiteral("Manifest.plist")), manifestPlist) ||
+        !writePlist(folder.filePath(QStringLiteral("Status.plist")), status))
+        return QStringLiteral("cannot write the backup's lists");
+    return QString();
+}
+
+QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, bool removeNotRestored,
+                         const std::function<bool()>& stop)
+{
+    BackupManifest backupManifest;
+    if (!backupManifest.locate(backupDir))
+        return QStringLiteral("the backup in %1 has no manifest").arg(backupDir.absolutePath());
+    try {
+        backupManifest.read();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    const ManifestMap& manifest = backupManifest.records();
+    const QString deviceFolder = QString::fromStdString(device.folder);
+    for (const QString& stale :
+         QDir(deviceFolder).entryList({QStringLiteral("files.restoring-*")}, QDir::Dirs))
+        removeDirectory(QDir(deviceFolder).absoluteFilePath(stale));
+    const QDir staging(deviceFolder + QStringLiteral("/files.restoring-%1").arg(getpid()));
+    // Without removal the phone keeps what the backup does not list: start from its files.
+    if (!removeNotRestored) {
+        QDirIterator it(deviceFolder + QStringLiteral("/files"),
+                        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        const QDir files(deviceFolder + QStringLiteral("/files"));
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString target = staging.absoluteFilePath(files.relativeFilePath(path));
+            if (it.fileInfo().isDir() && !it.fileInfo().isSymLink())
+                QDir().mkpath(target);
+            else if (QDir().mkpath(QFileInfo(target).absolutePath()))
+                QFile::copy(path, target);
+        }
+    }
+    QDir().mkpath(staging.absolutePath());
+    for (auto it = manifest.cbegin(); it != manifest.cend(); ++it) {
+        if (stop && stop()) {
+            removeDirectory(staging.absolutePath());
+            return QStringLiteral("the restore was stopped");
+        }
+        const MbdbRecord& r = it.value();
+        const QString domain = r.domain.toText();
+        const QString path = r.path.toText();
+        if (!safeRelative(domain) || domain.contains(QLatin1Char('/')) || !safeRelative(path)) {
+            removeDirectory(staging.absolutePath());
+            return QStringLiteral("the backup lists a path outside its domain: %1-%2").arg(domain, path);
+        }
+        const QString target = staging.absoluteFilePath(domain + QLatin1Char('/') + path);
+        if ((r.mode & 0170000) == 040000) {
+            QDir().mkpath(target);
+        } else if ((r.mode & 0170000) == 0120000) {
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            QFile::remove(target);
+            QFile::link(r.linkTarget.toText(), target);
+        } else {
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            QFile::remove(target);
+            const QString source = backupManifest.filePath(it.key());
+            if (!QFile::copy(source, target)) {
+                removeDirectory(staging.absolutePath());
+                return QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path);
+            }
+        }
+    }
+    if (!device.exists()) {
+        removeDirectory(staging.absolutePath());
+        return QStringLiteral("the device was disconnected during the restore.");
+    }
+    if (!swapIn(staging.absolutePath(), deviceFolder + QStringLiteral("/files")))
+        return QStringLiteral("cannot put the restored files in place");
+    // The apps' caches and temporary files are in no backup: removing what was not restored
+    // takes them too.
+    if (removeNotRestored && currentSystem(device)) {
+        const QDir containers(deviceFolder + QStringLiteral("/containers"));
+        for (const QString& app : containers.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            for (const char* folder : {"Library/Caches", "Library/tmp", "tmp"}) {
+                const QString path =
+                    containers.absoluteFilePath(app + QLatin1Char('/') + QLatin1String(folder));
+                removeDirectory(path);
+                QDir().mkpath(path);
+            }
+        }
+    }
+    return QString();
+}
