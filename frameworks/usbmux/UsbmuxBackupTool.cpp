@@ -1,16 +1,19 @@
-// The backup tool for real devices: takes the program's two command lines and runs idevicebackup2.
-// Every failure ends with a line holding "Error", which is what the program looks for.
+// The backup tool for real devices: takes the program's two command lines and runs idevicebackup2
+// (restore with --remove). Every failure ends with a line holding "Error", which is what the
+// program looks for; progress goes out as "Progress: N%" lines.
 #include "BackupToolArguments.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStorageInfo>
 
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>
+#include <usbmuxd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -62,16 +65,79 @@ QString idevicebackup2()
     return fromEnvironment.isEmpty() ? QStringLiteral("idevicebackup2") : fromEnvironment;
 }
 
-// Runs idevicebackup2 with its output passed through; it dies with this tool when cancelled.
-int runIdevicebackup2(const QStringList& arguments)
+// Whether usbmuxd still lists the phone.
+bool devicePresent(const QString& udid)
+{
+    usbmuxd_device_info_t info{};
+    return usbmuxd_get_device_by_udid(udid.toUtf8().constData(), &info) > 0;
+}
+
+// idevicebackup2 draws its progress bar over one line ("\r[=====     ]  45% Finished"); the
+// program reads lines that end with the percentage.
+QString progressLine(const QByteArray& segment)
+{
+    static const QRegularExpression bar(QStringLiteral("^\\s*\\[[= ]*\\]\\s*(\\d{1,3})%"));
+    const QRegularExpressionMatch m = bar.match(QString::fromUtf8(segment));
+    return m.hasMatch() ? QStringLiteral("Progress: %1%").arg(m.captured(1)) : QString();
+}
+
+// Runs idevicebackup2, passing its output on line by line with its progress bar turned into
+// "Progress: N%" lines; it dies with this tool when cancelled. idevicebackup2 1.3.0 never ends
+// when the phone goes away while files are sent (it waits for the next file name for ever), so
+// a phone that usbmuxd no longer lists ends the run.
+int runIdevicebackup2(const QStringList& arguments, const QString& udid, const char* what)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process.start(idevicebackup2(), arguments);
     if (!process.waitForStarted(60000))
         return fail(QStringLiteral("idevicebackup2 could not be started (%1).").arg(process.errorString()));
-    process.waitForFinished(-1);
+    QByteArray pending;
+    QString lastProgress;
+    bool finishedWell = false;
+    int goneFor = 0;
+    auto passOn = [&](bool all) {
+        pending += process.readAll();
+        for (;;) {
+            qsizetype end = -1;
+            for (qsizetype i = 0; i < pending.size(); ++i) {
+                if (pending.at(i) == '\n' || pending.at(i) == '\r') {
+                    end = i;
+                    break;
+                }
+            }
+            if (end < 0 && !(all && !pending.isEmpty()))
+                break;
+            const QByteArray segment = end < 0 ? pending : pending.left(end);
+            pending.remove(0, end < 0 ? pending.size() : end + 1);
+            const QString progress = progressLine(segment);
+            if (!progress.isEmpty()) {
+                if (progress != lastProgress)
+                    std::printf("%s\n", qPrintable(progress));
+                lastProgress = progress;
+            } else if (!segment.trimmed().isEmpty()) {
+                std::printf("%s\n", segment.constData());
+                finishedWell = finishedWell || segment.contains("Successful.");
+            }
+            std::fflush(stdout);
+        }
+    };
+    while (!process.waitForFinished(500)) {
+        passOn(false);
+        goneFor = devicePresent(udid) ? 0 : goneFor + 1;
+        // A phone restarts once a restore is done; before that its going is a failure.
+        if (goneFor >= (finishedWell ? 20 : 4)) {
+            process.kill();
+            process.waitForFinished(-1);
+            passOn(true);
+            if (finishedWell)
+                return 0;
+            return fail(
+                QStringLiteral("the device was disconnected during the %1.").arg(QLatin1String(what)));
+        }
+    }
+    passOn(true);
     if (process.exitStatus() != QProcess::NormalExit)
         return fail(QStringLiteral("idevicebackup2 stopped unexpectedly."));
     if (process.exitCode() != 0)
@@ -107,7 +173,8 @@ int main(int argc, char* argv[])
                     .arg(root)
                     .arg(volume.bytesAvailable())
                     .arg(used));
-        return runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("backup"), root});
+        return runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("backup"), root}, args.udid,
+                                 "backup");
     }
 
     // idevicebackup2 refuses to restore without Info.plist, which the program hides on purpose:
@@ -129,9 +196,12 @@ int main(int argc, char* argv[])
         if (!standIn)
             return fail(QStringLiteral("the backup in %1 cannot be prepared for restoring.").arg(root));
     }
+    // --remove: the phone removes what the backup no longer lists ("RemoveItemsNotRestored"),
+    // without which a dropped record frees nothing.
     const int rc = runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("-s"), args.source,
                                       QStringLiteral("restore"), QStringLiteral("--system"),
-                                      QStringLiteral("--skip-apps"), root});
+                                      QStringLiteral("--remove"), QStringLiteral("--skip-apps"), root},
+                                     args.udid, "restore");
     if (standIn)
         QFile::remove(info);
     return rc;

@@ -81,7 +81,8 @@ private slots:
         QCOMPARE(recorded(),
                  (QStringList{QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("-s"),
                               QStringLiteral("UDID"), QStringLiteral("restore"), QStringLiteral("--system"),
-                              QStringLiteral("--skip-apps"), root, QStringLiteral("info-present")}));
+                              QStringLiteral("--remove"), QStringLiteral("--skip-apps"), root,
+                              QStringLiteral("info-present")}));
         QVERIFY(!QFile::exists(root + QStringLiteral("/UDID/Info.plist")));
     }
 
@@ -106,6 +107,40 @@ private slots:
         QVERIFY(r.output.contains(QString::fromUtf8(output)));
         QVERIFY(
             r.output.contains(QStringLiteral("Error: idevicebackup2 failed with status %1.").arg(status)));
+    }
+
+    // idevicebackup2 draws its bar over one line; the program reads "Progress: N%" lines.
+    void progressBarBecomesLines()
+    {
+        writeStandIn(
+            "Backup directory is \"x\"\r[=====                                             ]  10% "
+            "Finished\r[=========================                         ]  50% (2.0 MB/4.0 MB)     "
+            "\n[==================================================] 100% Finished\nBackup Successful.",
+            0);
+        const Run r = tool({QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("--backup"),
+                            QStringLiteral("--target"), QStringLiteral("UDID"), QStringLiteral("--root"),
+                            m_dir.filePath(QStringLiteral("p"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.output.contains(QStringLiteral("Progress: 10%\nProgress: 50%\nProgress: 100%\n")),
+                 qPrintable(r.output));
+        QVERIFY(r.output.contains(QStringLiteral("Backup Successful.")));
+        QVERIFY(!r.output.contains(QLatin1Char('\r')));
+    }
+
+    // idevicebackup2 1.3.0 waits for ever when the phone goes away while files are sent; the
+    // tool ends the run once usbmuxd no longer lists the phone (here: there is no usbmuxd at all).
+    void aPhoneThatGoesAwayEndsTheRun()
+    {
+        QFile f(standIn());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("#!/bin/sh\necho 'Receiving files'\nexec sleep 60\n");
+        f.close();
+        const Run r = tool({QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("--backup"),
+                            QStringLiteral("--target"), QStringLiteral("UDID"), QStringLiteral("--root"),
+                            m_dir.filePath(QStringLiteral("g"))});
+        QVERIFY(r.exitCode != 0);
+        QVERIFY2(r.output.contains(QStringLiteral("Error: the device was disconnected during the backup.")),
+                 qPrintable(r.output));
     }
 
     void missingIdevicebackup2AndBadArguments()
