@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,27 +15,53 @@
 
 namespace {
 
+// Operation numbers as libimobiledevice's src/afc.h names them.
 enum : uint64_t
 {
     OpStatus = 1,
     OpData = 2,
     OpReadDir = 3,
     OpRemove = 8,
+    OpMakeDir = 9,
     OpFileInfo = 10,
     OpOpen = 13,
     OpOpenResult = 14,
     OpRead = 15,
-    OpClose = 20
+    OpWrite = 16,
+    OpClose = 20,
+    OpLock = 27
 };
+// Open modes (AFC_FOPEN_*) and lock operations (AFC_LOCK_*, non-blocking bit 4).
+int openFlags(uint64_t mode)
+{
+    switch (mode) {
+    case 1:
+        return O_RDONLY;
+    case 2:
+        return O_RDWR | O_CREAT;
+    case 3:
+        return O_WRONLY | O_CREAT | O_TRUNC;
+    case 4:
+        return O_RDWR | O_CREAT | O_TRUNC;
+    case 5:
+        return O_WRONLY | O_APPEND | O_CREAT;
+    case 6:
+        return O_RDWR | O_APPEND | O_CREAT;
+    default:
+        return -1;
+    }
+}
 enum : uint64_t
 {
     Success = 0,
     OpHeaderInvalid = 2,
     ReadError = 4,
+    WriteError = 5,
     UnknownPacket = 6,
     InvalidArg = 7,
     NotFound = 8,
     PermissionDenied = 10,
+    WouldBlock = 19,
     DirNotEmpty = 33
 };
 
@@ -208,16 +235,16 @@ void serveAfc(SimSocket& socket, const std::string& root)
                 ok = status(socket, packet, InvalidArg);
                 break;
             }
-            const uint64_t mode = le64(reinterpret_cast<const unsigned char*>(data.data()));
-            if (mode != 1) { // only reading is offered
-                ok = status(socket, packet, PermissionDenied);
+            const int flags = openFlags(le64(reinterpret_cast<const unsigned char*>(data.data())));
+            if (flags < 0) {
+                ok = status(socket, packet, InvalidArg);
                 break;
             }
             if (!resolveDevicePath(root, cString(data, 8), true, path)) {
                 ok = status(socket, packet, PermissionDenied);
                 break;
             }
-            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
             struct stat st
             {
             };
@@ -251,6 +278,43 @@ void serveAfc(SimSocket& socket, const std::string& root)
             }
             bytes.resize(size_t(n));
             ok = reply(socket, packet, OpData, bytes);
+            break;
+        }
+        case OpWrite: {
+            const uint64_t handle =
+                data.size() >= 8 ? le64(reinterpret_cast<const unsigned char*>(data.data())) : 0;
+            auto it = files.find(handle);
+            if (it == files.end()) {
+                ok = status(socket, packet, InvalidArg);
+                break;
+            }
+            const size_t n = data.size() - 8;
+            ok = status(socket, packet,
+                        n == 0 || ::write(it->second, data.data() + 8, n) == ssize_t(n) ? Success
+                                                                                        : WriteError);
+            break;
+        }
+        case OpLock: {
+            const uint64_t handle =
+                data.size() >= 16 ? le64(reinterpret_cast<const unsigned char*>(data.data())) : 0;
+            auto it = files.find(handle);
+            if (it == files.end()) {
+                ok = status(socket, packet, InvalidArg);
+                break;
+            }
+            const uint64_t operation = le64(reinterpret_cast<const unsigned char*>(data.data()) + 8);
+            const int how = (operation & 8) ? LOCK_UN : (operation & 2) ? LOCK_EX : LOCK_SH;
+            const int rc = flock(it->second, how | ((operation & 4) ? LOCK_NB : 0));
+            ok = status(socket, packet, rc == 0 ? Success : errno == EWOULDBLOCK ? WouldBlock : InvalidArg);
+            break;
+        }
+        case OpMakeDir: {
+            if (!resolveDevicePath(root, cString(data, 0), false, path)) {
+                ok = status(socket, packet, PermissionDenied);
+                break;
+            }
+            ok = status(socket, packet,
+                        mkdir(path.c_str(), 0755) == 0 || errno == EEXIST ? Success : PermissionDenied);
             break;
         }
         case OpClose: {

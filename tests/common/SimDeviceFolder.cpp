@@ -118,6 +118,10 @@ QVariant SimDeviceFolder::switchValue(const QString& key) const
             uint8_t b = 0;
             plist_get_bool_val(item, &b);
             result = b != 0;
+        } else if (item && plist_get_node_type(item) == PLIST_UINT) {
+            uint64_t v = 0;
+            plist_get_uint_val(item, &v);
+            result = qint64(v);
         }
         plist_free(p);
     }
@@ -160,12 +164,25 @@ void SimDeviceFolder::writeFile(const QString& path, const QByteArray& content)
 
 void SimDeviceFolder::writeValues()
 {
+    // Every phone reports its build and serial number; idevicebackup2 copies both into Info.plist
+    // without checking that they are there (tools/idevicebackup2.c, 1.3.0).
+    QVariantMap root = m_root;
+    if (!root.contains(QStringLiteral("BuildVersion"))) {
+        const QString version = root.value(QStringLiteral("ProductVersion")).toString();
+        root.insert(QStringLiteral("BuildVersion"),
+                    version.startsWith(QLatin1String("14"))  ? QStringLiteral("18H17")
+                    : version.startsWith(QLatin1String("9")) ? QStringLiteral("13G36")
+                                                             : QStringLiteral("20G75"));
+    }
+    if (!root.contains(QStringLiteral("SerialNumber")))
+        root.insert(QStringLiteral("SerialNumber"),
+                    QStringLiteral("F2L%1").arg(qHash(m_udid) % 100000000, 8, 10, QLatin1Char('0')));
     QVariantMap domains;
     for (auto it = m_domains.begin(); it != m_domains.end(); ++it)
         domains.insert(it.key(), it.value());
     writeAtomically(
         m_dir.filePath(QStringLiteral("values.plist")),
-        toPlistXml(QVariantMap{{QStringLiteral("Values"), m_root}, {QStringLiteral("Domains"), domains}}));
+        toPlistXml(QVariantMap{{QStringLiteral("Values"), root}, {QStringLiteral("Domains"), domains}}));
 }
 
 void SimDeviceFolder::writeSwitches()
