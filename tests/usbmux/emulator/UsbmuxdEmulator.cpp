@@ -97,12 +97,18 @@ void UsbmuxdEmulator::run()
 
 void UsbmuxdEmulator::scan()
 {
+    const long long nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
     std::set<std::string> present;
     if (DIR* dir = opendir(m_simRoot.c_str())) {
         while (dirent* entry = readdir(dir)) {
             const std::string name = entry->d_name;
-            // Hidden folders are phones being built or taken away.
-            if (!name.empty() && name[0] != '.' && SimDevice{m_simRoot + "/" + name, name}.exists())
+            // Hidden folders are phones being built or taken away; a phone that restarts is away
+            // for a moment.
+            const SimDevice device{m_simRoot + "/" + name, name};
+            if (!name.empty() && name[0] != '.' && device.exists() &&
+                device.number("RebootingUntilMs", 0) <= nowMs)
                 present.insert(name);
         }
         closedir(dir);

@@ -2,6 +2,7 @@
 // phones of SPACEWELL_SIM_ROOT through it (USBMUXD_SOCKET_ADDRESS=UNIX:<socket>).
 //   spacewell-usbmuxd-emulator <socket> <state folder>
 // Prints "ready" once the socket accepts connections; ends when the process that started it does.
+#include "EmulatedBackupService.h"
 #include "EmulatorState.h"
 #include "SimServices.h"
 #include "UsbmuxdEmulator.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
         return 1;
     }
     registerBuiltinSimServices();
+    registerEmulatedBackupServices();
     UsbmuxdEmulator daemon(argv[1], root, state);
     if (!daemon.bind()) {
         std::fprintf(stderr, "could not listen on %s: %s\n", argv[1], std::strerror(errno));

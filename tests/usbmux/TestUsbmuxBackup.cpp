@@ -1,0 +1,293 @@
+// The whole pipeline on the real stack: the window's Scan and Free Up of "Remove System Junk" and
+// "Delete Unwanted Data" through the real-device framework, its backup tool and Debian's own
+// idevicebackup2, against the emulated phone's backup service; the simulated phone is checked
+// afterwards. Cancel during the backup and during the restore leaves it as it was, or whole.
+#include "AppFolders.h"
+#include "BackupFixture.h"
+#include "BoxAnswerer.h"
+#include "EmulatorProcess.h"
+#include "FixtureDatabases.h"
+#include "FormatSize.h"
+#include "FrameworkLoader.h"
+#include "MainWindow.h"
+#include "ProgressForm.h"
+#include "SimPhoneBuilder.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTranslator>
+
+#include <csignal>
+
+namespace {
+QMap<QString, QByteArray> phoneFiles(const SimDeviceFolder& phone)
+{
+    return BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
+}
+
+qint64 sizeOf(const QMap<QString, QByteArray>& files, const std::function<bool(const QString&)>& select)
+{
+    qint64 total = 0;
+    for (auto it = files.begin(); it != files.end(); ++it)
+        total += select(it.key()) ? it.value().size() : 0;
+    return total;
+}
+
+bool isSystemCache(const QString& path)
+{
+    return path.startsWith(QLatin1String("HomeDomain/Library/Caches/")) ||
+           path.startsWith(QLatin1String("RootDomain/Library/Caches/"));
+}
+
+bool isOrphan(const QString& path)
+{
+    return path.contains(QLatin1String("/GUID-OLD-")) ||
+           path.startsWith(QLatin1String("MediaDomain/Library/SMS/Parts/"));
+}
+
+// Presses Cancel on the first progress dialog whose status says `status`, once it has run a moment.
+class Canceller : public QObject
+{
+public:
+    explicit Canceller(const QString& status) : m_status(status)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto* form = qobject_cast<ProgressForm*>(QApplication::activeModalWidget());
+            if (!form || done || form->findChild<QLabel*>(QStringLiteral("lbStatus"))->text() != m_status)
+                return;
+            if (++m_seen < 40) // about 0.8 s into the step
+                return;
+            done = true;
+            QTest::mousePress(form->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+        });
+        m_timer.start(20);
+    }
+    bool done = false;
+
+private:
+    QString m_status;
+    QTimer m_timer;
+    int m_seen = 0;
+};
+} // namespace
+
+class TestUsbmuxBackup : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    QTemporaryDir m_aside;
+    QTemporaryDir m_backups;
+    EmulatorProcess m_emulator;
+    QTranslator m_translator;
+    std::unique_ptr<MainWindow> m_window;
+    int m_phones = 0;
+
+    template <typename T> T* child(const char* name) { return m_window->findChild<T*>(QLatin1String(name)); }
+    QComboBox* devices() { return child<QComboBox>("cbDevices"); }
+    void press(const char* button) { QTest::mousePress(child<QPushButton>(button), Qt::LeftButton); }
+
+    // A phone of the given system version with the usual content, plugged in and trusted.
+    std::unique_ptr<SimDeviceFolder> plugIn(bool current)
+    {
+        const QString name = QStringLiteral("phone%1").arg(++m_phones);
+        auto phone = std::make_unique<SimDeviceFolder>(m_aside.path(), name);
+        phone->setValues(QString(), {{QStringLiteral("UniqueDeviceID"), phone->udid()},
+                                     {QStringLiteral("DeviceName"), name},
+                                     {QStringLiteral("ProductVersion"),
+                                      current ? QStringLiteral("14.8") : QStringLiteral("9.3.5")},
+                                     {QStringLiteral("ProductType"), QStringLiteral("iPhone13,2")}});
+        phone->setValues(QStringLiteral("com.apple.disk_usage"),
+                         {{QStringLiteral("TotalDataCapacity"), qint64(300000000)},
+                          {QStringLiteral("AmountDataAvailable"), qint64(100000000)}});
+        phone->setSwitch(QStringLiteral("BackupSeconds"), 2);
+        SimPhoneContent content;
+        content.cacheFiles = 10;
+        content.attachments = 6;
+        content.orphanedAttachments = 4;
+        content.photos = 5;
+        content.appCount = 3;
+        content.current = current;
+        buildSimPhone(*phone, content);
+        followStoredFiles(*phone);
+        const int before = devices()->count();
+        BoxAnswerer ok;
+        if (!phone->moveTo(m_root.path()) ||
+            !QTest::qWaitFor(
+                [&] { return devices()->count() > before && !QApplication::activeModalWidget(); }, 20000))
+            return nullptr;
+        return phone;
+    }
+    // A restore ends with the phone restarting: the window sees it go and come back.
+    bool backAfterRestart(const SimDeviceFolder& phone)
+    {
+        BoxAnswerer ok;
+        return phone.switchValue(QStringLiteral("RebootingUntilMs")).toLongLong() > 0 &&
+               QTest::qWaitFor([&] { return devices()->count() == 0; }, 20000) &&
+               QTest::qWaitFor(
+                   [&] {
+                       return devices()->count() > 0 &&
+                              devices()->currentData().value<IOSDevice>().uniqueDeviceId == phone.udid() &&
+                              !QApplication::activeModalWidget();
+                   },
+                   20000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        signal(SIGPIPE, SIG_DFL);
+        QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
+        QCoreApplication::installTranslator(&m_translator);
+        QVERIFY2(QFileInfo::exists(QStringLiteral("/usr/bin/idevicebackup2")),
+                 "Debian's idevicebackup2 is needed");
+        const QString error = m_emulator.start(m_root.path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QString loadError;
+        QVERIFY2(load_apple_framework(loadError), qPrintable(loadError));
+        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
+        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        memory.write(m_backups.path().toUtf8());
+        memory.close();
+        MainWindow::connectHintDelayMs = 24 * 3600 * 1000;
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanupTestCase()
+    {
+        m_window.reset();
+        m_emulator.stop();
+    }
+
+    void cleanup()
+    {
+        for (const QString& name : QDir(m_root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            QDir(m_root.filePath(name)).removeRecursively();
+        QTRY_COMPARE_WITH_TIMEOUT(devices()->count(), 0, 10000);
+    }
+
+    void scanAndFreeUp_data()
+    {
+        QTest::addColumn<bool>("current");
+        QTest::newRow("iOS 9") << false;
+        QTest::newRow("iOS 14") << true;
+    }
+
+    void scanAndFreeUp()
+    {
+        QFETCH(bool, current);
+        auto phone = plugIn(current);
+        QVERIFY(phone);
+        const auto before = phoneFiles(*phone);
+        auto onlyOnPhone = [current](const QString& path) {
+            return current && (isSystemCache(path) || path.startsWith(QLatin1String("HomeDomain/tmp/")));
+        };
+        const qint64 junk = sizeOf(before, isOrphan) + (current ? 0 : sizeOf(before, isSystemCache));
+
+        {
+            BoxAnswerer boxes;
+            press("btnScanSysCache");
+            QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+            QCOMPARE(child<QLabel>("lbTotalSysCache")->text(), QStringLiteral("(%1)").arg(formatSize(junk)));
+            QCOMPARE(phoneFiles(*phone), before);
+
+            press("btnClearSysCache");
+            QCOMPARE(boxes.texts.size(), 1);
+            // The phone restarts after the restore: the gain shows once it is back.
+            QCOMPARE(boxes.texts.at(0),
+                     QStringLiteral("Successfully deleted %1 system cache (Total: %1). The device "
+                                    "restarts to finish; its free space shows once it is back.")
+                         .arg(formatSize(junk)));
+        }
+        QVERIFY(backAfterRestart(*phone));
+        auto expected = before;
+        for (const QString& path : before.keys()) {
+            if (isSystemCache(path) || isOrphan(path) || onlyOnPhone(path))
+                expected.remove(path);
+        }
+        QCOMPARE(phoneFiles(*phone), expected);
+
+        // Everything of "Delete Unwanted Data".
+        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        for (int row = 0; row < 3; ++row)
+            model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+        {
+            BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
+            press("btnRemoveData");
+            QCOMPARE(yes.texts.size(), 2);
+            QVERIFY2(yes.texts.at(1).startsWith(QStringLiteral("Successfully deleted ")),
+                     qPrintable(yes.texts.at(1)));
+        }
+        QVERIFY(backAfterRestart(*phone));
+        const QString home = QStringLiteral("HomeDomain");
+        const QString sms = SimPhonePaths::file(*phone, home, QStringLiteral("Library/SMS/sms.db"));
+        const QString history = SimPhonePaths::safariHistory(*phone, current);
+        const QString store =
+            SimPhonePaths::file(*phone, home, QStringLiteral("Library/CallHistoryDB/CallHistory.storedata"));
+        for (const QString& db : {sms, history, store}) {
+            QVERIFY2(!QFileInfo::exists(db + QStringLiteral("-wal")), qPrintable(db));
+            QCOMPARE(FixtureDatabases::scalar(db, QStringLiteral("pragma integrity_check")),
+                     QStringLiteral("ok"));
+        }
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
+        QCOMPARE(FixtureDatabases::countRows(history, QStringLiteral("history_items")), 0);
+        QCOMPARE(FixtureDatabases::countRows(store, QStringLiteral("ZCALLRECORD")), 0);
+        const auto after = phoneFiles(*phone);
+        QVERIFY(!after.keys().join(QLatin1Char('\n')).contains(QStringLiteral("Library/SMS/Attachments/")));
+        // What no cleaner touched is byte for byte what it was.
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            if (it.key().startsWith(QLatin1String("CameraRollDomain/")) ||
+                it.key().contains(QLatin1String("Preferences")))
+                QCOMPARE(after.value(it.key()), it.value());
+        }
+    }
+
+    void cancelDuringTheBackupChangesNothing()
+    {
+        auto phone = plugIn(true);
+        QVERIFY(phone);
+        const auto before = phoneFiles(*phone);
+        BoxAnswerer boxes;
+        Canceller cancel(QStringLiteral("Loading data from Device..."));
+        press("btnClearSysCache");
+        QVERIFY(cancel.done);
+        QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+        QCOMPARE(phoneFiles(*phone), before);
+        // The half-made backup is not built on: the next Scan works.
+        press("btnScanSysCache");
+        QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+        QVERIFY(child<QLabel>("lbTotalSysCache")->text().startsWith(QLatin1Char('(')));
+    }
+
+    void cancelDuringTheRestoreLeavesThePhoneWhole()
+    {
+        auto phone = plugIn(false);
+        QVERIFY(phone);
+        const auto before = phoneFiles(*phone);
+        auto expected = before;
+        for (const QString& path : before.keys()) {
+            if (isSystemCache(path) || isOrphan(path))
+                expected.remove(path);
+        }
+        BoxAnswerer boxes;
+        Canceller cancel(QStringLiteral("Transferring data to Device..."));
+        press("btnClearSysCache");
+        QVERIFY(cancel.done);
+        QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+        QTest::qWait(2500); // a restore that had finished restarts the phone
+        const auto after = phoneFiles(*phone);
+        QVERIFY2(after == before || after == expected, "the phone is neither as it was nor whole");
+    }
+};
+
+QTEST_MAIN(TestUsbmuxBackup)
+#include "TestUsbmuxBackup.moc"
