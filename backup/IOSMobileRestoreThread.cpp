@@ -84,6 +84,12 @@ void IOSMobileRestoreThread::run()
         WorkerReport::succeed(m_progressForm);
     } catch (const std::exception& e) {
         putBack();
+        // The edited backup no longer says what the phone holds (it refused, or stopped part way):
+        // the next backup starts afresh instead of building on it.
+        try {
+            BackupEditMark(deviceBackup).markChanging();
+        } catch (const std::exception&) {
+        }
         WorkerReport::error(m_progressForm, failureText(QString::fromUtf8(e.what())));
     }
 }

@@ -175,7 +175,7 @@ private slots:
         phone.remove();
     }
 
-    void restoreFailuresKeepInfoPlist_data()
+    void restoreFailuresKeepInfoPlistAndEndTheBackup_data()
     {
         QTest::addColumn<QString>("switchName");
         QTest::addColumn<QVariant>("value");
@@ -191,7 +191,7 @@ private slots:
                "roll videos from your device to computer to free up disk space first and then try again.";
     }
 
-    void restoreFailuresKeepInfoPlist()
+    void restoreFailuresKeepInfoPlistAndEndTheBackup()
     {
         QFETCH(QString, switchName);
         QFETCH(QVariant, value);
@@ -208,6 +208,9 @@ private slots:
         QVERIFY(QFile::exists(folder.filePath(device.uniqueDeviceId + QStringLiteral("/Info.plist"))));
         QCOMPARE(QDir(folder.filePath(device.uniqueDeviceId)).entryList({QStringLiteral("Info.plist-*")}),
                  QStringList());
+        // The phone did not take the backup: the next one does not build on it.
+        QVERIFY(!IOSMobileBackupThread::isReusableBackup(QDir(folder.filePath(device.uniqueDeviceId)),
+                                                         device.productVersion));
         phone.remove();
     }
 
