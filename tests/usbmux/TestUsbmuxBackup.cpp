@@ -1,7 +1,8 @@
 // The whole pipeline on the real stack: the window's Scan and Free Up of "Remove System Junk" and
 // "Delete Unwanted Data" through the real-device framework, its backup tool and Debian's own
 // idevicebackup2, against the emulated phone's backup service; the simulated phone is checked
-// afterwards. Cancel during the backup and during the restore leaves it as it was, or whole.
+// afterwards. A refused restore changes nothing; Cancel during the backup and during the restore
+// leaves the phone as it was, or whole.
 #include "AppFolders.h"
 #include "BackupFixture.h"
 #include "BoxAnswerer.h"
@@ -249,6 +250,36 @@ private slots:
                 it.key().contains(QLatin1String("Preferences")))
                 QCOMPARE(after.value(it.key()), it.value());
         }
+    }
+
+    // The phone refuses the restore (Find My iPhone on): the phone keeps its messages, and the next
+    // Scan, on a later backup, finds them all again.
+    void aRefusedRestoreChangesNothing()
+    {
+        auto phone = plugIn(true);
+        QVERIFY(phone);
+        const auto before = phoneFiles(*phone);
+        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* total = child<QLabel>("lbTotalRemoveData");
+        model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
+        press("btnScanRemvoeData");
+        QVERIFY2(yes.texts.isEmpty(), qPrintable(yes.texts.join(QLatin1Char('\n'))));
+        const QString found = total->text();
+        QVERIFY(found != QStringLiteral("(0.0 KB)"));
+
+        phone->setSwitch(QStringLiteral("FindMyIPhone"), true);
+        press("btnRemoveData");
+        QCOMPARE(yes.texts.size(), 2);
+        QVERIFY2(yes.texts.at(1).contains(QStringLiteral("to disable \"Find my iPhone\"")),
+                 qPrintable(yes.texts.at(1)));
+        QCOMPARE(phoneFiles(*phone), before);
+
+        phone->setSwitch(QStringLiteral("FindMyIPhone"), false);
+        model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        press("btnScanRemvoeData");
+        QCOMPARE(yes.texts.size(), 2);
+        QCOMPARE(total->text(), found);
     }
 
     void cancelDuringTheBackupChangesNothing()

@@ -117,6 +117,64 @@ bool simpleRequest(SimSocket& socket, const char* name, const QString& argument)
     return sendMessage(socket, message) && readStatus(socket, code) && code == 0;
 }
 
+// DLContentsOfDirectory: the names in one folder of the host's backup directory.
+QStringList listDirectory(SimSocket& socket, const QString& folder)
+{
+    plist_t message = dlMessage("DLContentsOfDirectory");
+    plist_array_append_item(message, plist_new_string(folder.toUtf8().constData()));
+    QStringList names;
+    if (!sendMessage(socket, message))
+        return names;
+    plist_t reply = socket.readMessage();
+    plist_t listing = messageName(reply) == "DLMessageStatusResponse" && plist_array_get_size(reply) >= 4
+                          ? plist_array_get_item(reply, 3)
+                          : nullptr;
+    if (listing && plist_get_node_type(listing) == PLIST_DICT) {
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(listing, &iter);
+        char* key = nullptr;
+        plist_t value = nullptr;
+        for (plist_dict_next_item(listing, iter, &key, &value); key;
+             plist_dict_next_item(listing, iter, &key, &value)) {
+            names << QString::fromUtf8(key);
+            std::free(key);
+            key = nullptr;
+        }
+        std::free(iter);
+    }
+    if (reply)
+        plist_free(reply);
+    return names;
+}
+
+// DLMessageMoveItems {from: to} and DLMessageRemoveItems [paths]: the overall progress goes last.
+bool moveItems(SimSocket& socket, const QMap<QString, QString>& moves, double progress)
+{
+    plist_t message = dlMessage("DLMessageMoveItems");
+    plist_t items = plist_new_dict();
+    for (auto it = moves.cbegin(); it != moves.cend(); ++it)
+        plist_dict_set_item(items, it.key().toUtf8().constData(),
+                            plist_new_string(it.value().toUtf8().constData()));
+    plist_array_append_item(message, items);
+    plist_array_append_item(message, plist_new_dict());
+    plist_array_append_item(message, plist_new_real(progress));
+    int64_t code = -1;
+    return sendMessage(socket, message) && readStatus(socket, code) && code == 0;
+}
+
+bool removeItems(SimSocket& socket, const QStringList& paths, double progress)
+{
+    plist_t message = dlMessage("DLMessageRemoveItems");
+    plist_t items = plist_new_array();
+    for (const QString& path : paths)
+        plist_array_append_item(items, plist_new_string(path.toUtf8().constData()));
+    plist_array_append_item(message, items);
+    plist_array_append_item(message, plist_new_dict());
+    plist_array_append_item(message, plist_new_real(progress));
+    int64_t code = -1;
+    return sendMessage(socket, message) && readStatus(socket, code) && code == 0;
+}
+
 // Spreads the device's "BackupSeconds" over the steps of a transfer.
 void pace(const SimDevice& device, int steps)
 {
@@ -220,6 +278,56 @@ bool downloadFiles(SimSocket& socket, const QStringList& remote, const QDir& int
     return readStatus(socket, code); // 0, or -13 "Multi status" with the missing files
 }
 
+// The records of the host's last whole backup of this phone, which the phone reads to send only
+// what changed; empty when there is none.
+ManifestMap previousRecords(SimSocket& socket, const QString& udid, const QString& manifestName, bool& ok)
+{
+    ok = true;
+    const QStringList present = listDirectory(socket, udid);
+    if (!present.contains(QStringLiteral("Status.plist")) || !present.contains(manifestName))
+        return {};
+    QTemporaryDir received;
+    QStringList missing;
+    // One file per request: the host stops at the first one it lacks.
+    for (const QString& name : {QStringLiteral("Status.plist"), manifestName}) {
+        if (!downloadFiles(socket, {udid + QLatin1Char('/') + name}, QDir(received.path()), 0, missing)) {
+            ok = false;
+            return {};
+        }
+    }
+    plist_t status =
+        readPlistFile(QDir(received.path()).filePath(QStringLiteral("Status.plist")).toStdString());
+    const bool finished = status && plistDictString(status, "SnapshotState") == "finished";
+    if (status)
+        plist_free(status);
+    BackupManifest manifest;
+    if (!missing.isEmpty() || !finished || !manifest.locate(QDir(received.path())))
+        return {};
+    try {
+        manifest.read();
+    } catch (const std::exception&) {
+        return {};
+    }
+    return manifest.records();
+}
+
+// A request the host did not carry out ends the backup with an error, unless the phone is gone.
+void hostFailed(SimSocket& socket)
+{
+    if (socket.device().exists())
+        finish(socket, 1, QStringLiteral("The computer could not store the backup (MBErrorDomain/1)"));
+}
+
+bool sameRecord(const MbdbRecord& a, const MbdbRecord& b)
+{
+    return a.size == b.size && a.modifiedTime == b.modifiedTime && a.mode == b.mode &&
+           a.dataHash.bytes == b.dataHash.bytes;
+}
+
+// As phones do (libimobiledevice issues 366, 1135, 1544, 1685): the phone reads the manifest of the
+// host's last backup, writes what changed into "Snapshot" inside the backup folder, moves it into
+// place at the end, removes what it no longer has, and last writes a Status.plist that says
+// "finished". Up to iOS 9 it also removes "Manifest.mbdx", which idevicebackup2 expects.
 void backup(SimSocket& socket, plist_t request)
 {
     const SimDevice& device = socket.device();
@@ -235,46 +343,69 @@ void backup(SimSocket& socket, plist_t request)
         finish(socket, 1, problem + QStringLiteral(" (MBErrorDomain/1)"));
         return;
     }
-    // The files, the manifest and its list, and last the status that says the backup is whole.
     const QDir root(made.path());
-    const QStringList lists = {QStringLiteral("Info.plist"), QStringLiteral("Status.plist"),
-                               QStringLiteral("Manifest.plist"), QStringLiteral("Manifest.db"),
-                               QStringLiteral("Manifest.mbdb")};
+    BackupManifest manifest;
+    if (!manifest.locate(root)) {
+        finish(socket, 1, QStringLiteral("The phone made no manifest (MBErrorDomain/1)"));
+        return;
+    }
+    try {
+        manifest.read();
+    } catch (const std::exception& e) {
+        finish(socket, 1, QString::fromUtf8(e.what()) + QStringLiteral(" (MBErrorDomain/1)"));
+        return;
+    }
+    const QString manifestName = QFileInfo(manifest.path()).fileName();
+    const bool oldLayout = manifest.format() == BackupManifest::Format::Mbdb;
+
+    bool ok = false;
+    const ManifestMap previous = previousRecords(socket, udid, manifestName, ok);
+    if (!ok)
+        return hostFailed(socket);
     QStringList files;
     QStringList folders;
     quint64 total = 0;
-    QDirIterator it(root.absolutePath(), QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString relative = root.relativeFilePath(it.next());
-        total += quint64(it.fileInfo().size());
-        if (lists.contains(relative))
+    for (auto it = manifest.records().cbegin(); it != manifest.records().cend(); ++it) {
+        if ((it.value().mode & 0170000) != 0100000)
             continue;
+        total += it.value().size;
+        auto before = previous.constFind(it.key());
+        if (before != previous.cend() && sameRecord(before.value(), it.value()))
+            continue;
+        const QString relative = root.relativeFilePath(manifest.filePath(it.key()));
         files << relative;
         const QString folder = relative.section(QLatin1Char('/'), 0, -2);
         if (!folder.isEmpty() && !folders.contains(folder))
             folders << folder;
     }
     files.sort();
-    // The host writes Info.plist itself; the manifest and its list come after the files.
-    for (const char* last : {"Manifest.mbdb", "Manifest.db", "Manifest.plist"}) {
-        if (root.exists(QLatin1String(last)))
-            files << QLatin1String(last);
+    files << manifestName << QStringLiteral("Manifest.plist");
+    QStringList gone;
+    for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
+        if (!manifest.records().contains(it.key()) && (it.value().mode & 0170000) == 0100000)
+            gone << udid + QLatin1Char('/') +
+                        root.relativeFilePath(
+                            BackupManifest::backupFilePath(root, it.key(), manifest.format()));
     }
 
     uint64_t freeBytes = 0;
     int64_t code = -1;
     if (!sendMessage(socket, dlMessage("DLMessageGetFreeDiskSpace")) || !readStatus(socket, code, &freeBytes))
-        return;
+        return hostFailed(socket);
     if (code != 0 || freeBytes < total) {
         finish(socket, 105,
                QStringLiteral("Insufficient free disk space on drive to back up (MBErrorDomain/105)"));
         return;
     }
-    if (!simpleRequest(socket, "DLMessageCreateDirectory", udid))
-        return;
+    const QString snapshot = udid + QStringLiteral("/Snapshot");
+    if (!simpleRequest(socket, "DLMessageCreateDirectory", udid) ||
+        !simpleRequest(socket, "DLMessageCreateDirectory", snapshot))
+        return hostFailed(socket);
+    // The folders of the files, in the snapshot and where they are moved to.
     for (const QString& folder : folders) {
-        if (!simpleRequest(socket, "DLMessageCreateDirectory", udid + QLatin1Char('/') + folder))
-            return;
+        if (!simpleRequest(socket, "DLMessageCreateDirectory", snapshot + QLatin1Char('/') + folder) ||
+            !simpleRequest(socket, "DLMessageCreateDirectory", udid + QLatin1Char('/') + folder))
+            return hostFailed(socket);
     }
     // Until the backup is whole its status says so, on the computer as on the phone.
     QByteArray unfinished;
@@ -290,22 +421,29 @@ void backup(SimSocket& socket, plist_t request)
         plist_free(status);
     }
     if (!uploadFiles(socket, {{udid + QStringLiteral("/Status.plist"), QString(), unfinished}}, 1, total))
-        return;
+        return hostFailed(socket);
     constexpr int batch = 64;
     const int batches = int((files.size() + batch - 1) / batch);
+    QMap<QString, QString> moves;
     for (int b = 0; b < batches; ++b) {
         QList<Upload> uploads;
-        for (int i = b * batch; i < files.size() && i < (b + 1) * batch; ++i)
-            uploads.append({udid + QLatin1Char('/') + files.at(i), root.filePath(files.at(i)), {}});
+        for (int i = b * batch; i < files.size() && i < (b + 1) * batch; ++i) {
+            uploads.append({snapshot + QLatin1Char('/') + files.at(i), root.filePath(files.at(i)), {}});
+            moves.insert(snapshot + QLatin1Char('/') + files.at(i), udid + QLatin1Char('/') + files.at(i));
+        }
         pace(device, batches + 1);
-        if (!device.exists() || !uploadFiles(socket, uploads, 1 + 98.0 * (b + 1) / batches, total))
-            return;
+        if (!device.exists() || !uploadFiles(socket, uploads, 1 + 96.0 * (b + 1) / batches, total))
+            return hostFailed(socket);
     }
+    if (oldLayout)
+        gone << udid + QStringLiteral("/Manifest.mbdx");
+    if (!moveItems(socket, moves, 98) || !removeItems(socket, gone << snapshot, 99))
+        return hostFailed(socket);
     if (!uploadFiles(
             socket,
             {{udid + QStringLiteral("/Status.plist"), root.filePath(QStringLiteral("Status.plist")), {}}},
             100, total))
-        return;
+        return hostFailed(socket);
     finish(socket, 0);
 }
 
@@ -387,11 +525,18 @@ bool restore(SimSocket& socket, plist_t request)
     }
     constexpr int batch = 64;
     const int batches = int((files.size() + batch - 1) / batch);
+    QStringList lacking;
     for (int b = 0; b < batches; ++b) {
         pace(device, batches + 1);
         if (!device.exists() ||
-            !downloadFiles(socket, files.mid(b * batch, batch), into, 1 + 98.0 * (b + 1) / batches, missing))
+            !downloadFiles(socket, files.mid(b * batch, batch), into, 1 + 98.0 * (b + 1) / batches, lacking))
             return false;
+    }
+    // A file the manifest lists and the host cannot send ends the restore before anything changes
+    // (libimobiledevice issue 1570; the text phones give, from Netimobiledevice issue 68).
+    if (!lacking.isEmpty()) {
+        finish(socket, 205, QStringLiteral("Manifest references files not in backup (MBErrorDomain/205)"));
+        return false;
     }
     const QString problem =
         restoreSimBackup(device, into, removeNotRestored, [&device] { return !device.exists(); });
