@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QThread>
 
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
@@ -65,11 +66,17 @@ QString idevicebackup2()
     return fromEnvironment.isEmpty() ? QStringLiteral("idevicebackup2") : fromEnvironment;
 }
 
-// Whether usbmuxd still lists the phone.
-bool devicePresent(const QString& udid)
+// Whether usbmuxd still lists the phone: 1 yes, 0 no, negative when the daemon did not answer.
+int deviceListed(const QString& udid)
 {
     usbmuxd_device_info_t info{};
-    return usbmuxd_get_device_by_udid(udid.toUtf8().constData(), &info) > 0;
+    const int rc = usbmuxd_get_device_by_udid(udid.toUtf8().constData(), &info);
+    return rc > 0 ? 1 : rc;
+}
+
+bool devicePresent(const QString& udid)
+{
+    return deviceListed(udid) == 1;
 }
 
 // idevicebackup2 draws its progress bar over one line ("\r[=====     ]  45% Finished"); the
@@ -140,9 +147,17 @@ int runIdevicebackup2(const QStringList& arguments, const QString& udid, const c
     passOn(true);
     if (process.exitStatus() != QProcess::NormalExit)
         return fail(QStringLiteral("idevicebackup2 stopped unexpectedly."));
-    if (process.exitCode() != 0)
+    if (process.exitCode() != 0) {
+        // Its own words for a pulled cable are a receive error: say what happened when usbmuxd no
+        // longer lists the phone (it may take a moment to notice).
+        for (int wait = 0; wait < 4 && devicePresent(udid); ++wait)
+            QThread::msleep(250);
+        if (deviceListed(udid) == 0)
+            return fail(QStringLiteral("the device was disconnected during the %1.").arg(QLatin1String(what)),
+                        process.exitCode());
         return fail(QStringLiteral("idevicebackup2 failed with status %1.").arg(process.exitCode()),
                     process.exitCode());
+    }
     return 0;
 }
 

@@ -52,11 +52,12 @@ bool isOrphan(const QString& path)
            path.startsWith(QLatin1String("MediaDomain/Library/SMS/Parts/"));
 }
 
-// Presses Cancel on the first progress dialog whose status says `status`, once it has run a moment.
-class Canceller : public QObject
+// Acts once on the first progress dialog whose status says `status`, once it has run a moment.
+class DuringStep : public QObject
 {
 public:
-    explicit Canceller(const QString& status) : m_status(status)
+    DuringStep(const QString& status, std::function<void(ProgressForm*)> action)
+        : m_status(status), m_action(std::move(action))
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             auto* form = qobject_cast<ProgressForm*>(QApplication::activeModalWidget());
@@ -65,7 +66,7 @@ public:
             if (++m_seen < 40) // about 0.8 s into the step
                 return;
             done = true;
-            QTest::mousePress(form->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+            m_action(form);
         });
         m_timer.start(20);
     }
@@ -73,9 +74,19 @@ public:
 
 private:
     QString m_status;
+    std::function<void(ProgressForm*)> m_action;
     QTimer m_timer;
     int m_seen = 0;
 };
+
+DuringStep* cancelDuring(const QString& status, QObject* parent)
+{
+    auto* step = new DuringStep(status, [](ProgressForm* form) {
+        QTest::mousePress(form->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+    });
+    step->setParent(parent);
+    return step;
+}
 } // namespace
 
 class TestUsbmuxBackup : public QObject
@@ -282,15 +293,35 @@ private slots:
         QCOMPARE(total->text(), found);
     }
 
+    // The cable is pulled during the backup: the step ends with an error instead of waiting for
+    // ever, and the phone leaves the list.
+    void aPhoneUnpluggedDuringTheBackup()
+    {
+        auto phone = plugIn(true);
+        QVERIFY(phone);
+        const auto before = phoneFiles(*phone);
+        BoxAnswerer boxes;
+        DuringStep unplug(QStringLiteral("Loading data from Device..."),
+                          [&](ProgressForm*) { QVERIFY(phone->moveTo(m_aside.path())); });
+        press("btnScanSysCache");
+        QVERIFY(unplug.done);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.at(0).contains(QStringLiteral("the device was disconnected during the backup")),
+                 qPrintable(boxes.texts.at(0)));
+        QTRY_COMPARE_WITH_TIMEOUT(devices()->count(), 0, 10000);
+        QCOMPARE(phoneFiles(*phone), before);
+    }
+
     void cancelDuringTheBackupChangesNothing()
     {
         auto phone = plugIn(true);
         QVERIFY(phone);
         const auto before = phoneFiles(*phone);
         BoxAnswerer boxes;
-        Canceller cancel(QStringLiteral("Loading data from Device..."));
+        auto* cancel = cancelDuring(QStringLiteral("Loading data from Device..."), this);
         press("btnClearSysCache");
-        QVERIFY(cancel.done);
+        QVERIFY(cancel->done);
+        delete cancel;
         QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
         QCOMPARE(phoneFiles(*phone), before);
         // The half-made backup is not built on: the next Scan works.
@@ -310,9 +341,10 @@ private slots:
                 expected.remove(path);
         }
         BoxAnswerer boxes;
-        Canceller cancel(QStringLiteral("Transferring data to Device..."));
+        auto* cancel = cancelDuring(QStringLiteral("Transferring data to Device..."), this);
         press("btnClearSysCache");
-        QVERIFY(cancel.done);
+        QVERIFY(cancel->done);
+        delete cancel;
         QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
         QTest::qWait(2500); // a restore that had finished restarts the phone
         const auto after = phoneFiles(*phone);
