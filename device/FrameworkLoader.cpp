@@ -5,10 +5,20 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <QMutex>
+#include <QRegularExpression>
 
 namespace {
 QMutex loaderMutex;
 QLibrary* mobileDevice = nullptr;
+QString missingLibrary;
+
+// The loader says "Cannot load library <file>: (<library>: cannot open shared object file: ...)".
+QString missingLibraryIn(const QString& loaderError)
+{
+    static const QRegularExpression missing(QStringLiteral("([^\\s:()]+): cannot open shared object file"));
+    const QRegularExpressionMatch m = missing.match(loaderError);
+    return m.hasMatch() ? QFileInfo(m.captured(1)).fileName() : QString();
+}
 } // namespace
 
 QString frameworkDir()
@@ -34,8 +44,10 @@ bool load_apple_framework(QString& error)
         return true;
     delete mobileDevice;
     mobileDevice = new QLibrary(QDir(frameworkDir()).filePath(QStringLiteral("iTunesMobileDevice")));
+    missingLibrary.clear();
     if (!mobileDevice->load()) {
         qWarning("%s", qUtf8Printable(mobileDevice->errorString()));
+        missingLibrary = missingLibraryIn(mobileDevice->errorString());
         error = QStringLiteral("Failed to load (Mobile Device) framework.");
         return false;
     }
@@ -46,6 +58,18 @@ bool apple_framework_loaded()
 {
     QMutexLocker lock(&loaderMutex);
     return mobileDevice && mobileDevice->isLoaded();
+}
+
+QString framework_missing_library()
+{
+    QMutexLocker lock(&loaderMutex);
+    return missingLibrary;
+}
+
+int mobiledevice_daemon_answers()
+{
+    auto answers = reinterpret_cast<int (*)()>(mobiledevice_resolve("SpacewellDeviceDaemonAnswers"));
+    return answers ? (answers() ? 1 : 0) : -1;
 }
 
 void* mobiledevice_resolve(const char* name)

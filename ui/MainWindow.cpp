@@ -407,6 +407,7 @@ void MainWindow::onGetAdvLinkRead(QNetworkReply* reply)
 
 void MainWindow::iosDeviceConnected(void* device)
 {
+    m_sawDevice = true;
     if (m_busy) {
         m_pendingDeviceEvents.append({true, device});
         return;
@@ -464,8 +465,16 @@ void MainWindow::replayDeviceEvents()
 
 void MainWindow::iosConnectTips()
 {
-    if (m_cbDevices->count() == 0)
-        showInfoBox(QStringLiteral("Device not found. Please connect your device with USB cable."));
+    if (m_cbDevices->count() > 0)
+        return;
+    QString text = QStringLiteral("Device not found. Please connect your device with USB cable.");
+    // A fresh desktop often lacks the daemon that reaches phones: plugging in would change nothing.
+    if (!m_sawDevice && mobiledevice_daemon_answers() == 0)
+        text += QStringLiteral(
+            "<br/><br/>Phones are reached through the usbmuxd service, which does not answer on "
+            "this computer. On Debian, install it with <b>sudo apt install usbmuxd</b>, then "
+            "plug the phone in: the service starts on its own.");
+    showInfoBox(text);
 }
 
 void MainWindow::checkAllApp(int state)

@@ -112,6 +112,7 @@ private:
     QNetworkAccessManager* m_linkClient;
     QLabel* m_statusLabel = nullptr;
     QTimer* m_hintTimer;
+    bool m_sawDevice = false;
     MobileDeviceNotificationContext m_notificationContext;
 
     // Device events that arrive while a flow runs wait for its end.

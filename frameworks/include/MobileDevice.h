@@ -53,6 +53,10 @@ AM_EXPORT plist_t AMDeviceCopyValue(void* device, plist_t domain, plist_t key);
 /* On success *socket is a connected stream socket that the caller closes with close(). */
 AM_EXPORT int AMDeviceStartService(void* device, plist_t serviceName, int* socket, void* unused);
 
+/* Optional (the real-device build only): 1 when the device daemon answers, 0 when it does not, so
+ * that the program can tell "no phone plugged in" from "nothing to reach phones with". */
+AM_EXPORT int SpacewellDeviceDaemonAnswers(void);
+
 /* Error codes shared by both builds; they are lockdownd's own numbers. */
 enum
 {

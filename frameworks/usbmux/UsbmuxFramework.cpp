@@ -221,6 +221,15 @@ int AMDeviceNotificationSubscribe(AMDeviceNotificationCallback callback, uint32_
     return rc == IDEVICE_E_SUCCESS ? 0 : int(rc);
 }
 
+int SpacewellDeviceDaemonAnswers(void)
+{
+    usbmuxd_device_info_t* list = nullptr;
+    const int count = usbmuxd_get_device_list(&list);
+    if (list)
+        usbmuxd_device_list_free(&list);
+    return count >= 0 ? 1 : 0;
+}
+
 int AMDeviceConnect(void* device)
 {
     DeviceState* state = stateOf(device);

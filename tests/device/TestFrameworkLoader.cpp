@@ -50,6 +50,24 @@ private slots:
         QVERIFY(boxes.texts.at(0).contains(
             QStringLiteral("/tutorial/how-to-connect-ios-device-to-vantelmoor-successfully.html")));
         QCOMPARE(boxes.icons.at(0), QMessageBox::Warning);
+        QVERIFY(boxes.texts.at(0).endsWith(QStringLiteral("Missing library: libiTunesMobileDevice.so.")));
+    }
+
+    // The framework's own file is there but a library it needs is not: the warning names it.
+    void theWarningNamesAMissingLibrary()
+    {
+        unload_apple_framework_for_tests();
+        qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_BROKEN_FRAMEWORK);
+        QString error;
+        QVERIFY(!load_apple_framework(error));
+        QCOMPARE(framework_missing_library(), QStringLiteral("libspacewell_test_absent.so"));
+        BoxAnswerer boxes;
+        warnIfFrameworkMissing();
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.at(0).endsWith(
+                     QStringLiteral("<br/><br/>Missing library: libspacewell_test_absent.so.")),
+                 qPrintable(boxes.texts.at(0)));
+        QCOMPARE(mobiledevice_daemon_answers(), -1);
     }
 
     void realDeviceBuildWorksWithoutDaemon()
@@ -73,6 +91,18 @@ private slots:
         QTest::qWait(1000);
         QCOMPARE(receiver.events, 0);
         QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(mobiledevice_daemon_answers(), 0);
+
+        // The first connect hint says what is missing and how to get it.
+        MainWindow::connectHintDelayMs = 100;
+        MainWindow window;
+        window.show();
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.at(0).startsWith(QStringLiteral("Device not found. Please connect your device "
+                                                             "with USB cable.<br/><br/>Phones are reached "
+                                                             "through the usbmuxd service")),
+                 qPrintable(boxes.texts.at(0)));
+        QVERIFY(boxes.texts.at(0).contains(QStringLiteral("sudo apt install usbmuxd")));
     }
 };
 

@@ -87,6 +87,7 @@ private slots:
         wifi.setSwitch(QStringLiteral("Network"), true);
         QVERIFY(wifi.moveTo(m_root.path()));
         QTest::qWait(400);
+        QCOMPARE(mobiledevice_daemon_answers(), 1); // no phone, but the daemon is there
         SimDeviceFolder usb(m_root.path(), QStringLiteral("usb"), QStringLiteral("USB-0001"));
         void* device = nextArrival();
         QVERIFY(device);
