@@ -413,6 +413,7 @@ void MainWindow::iosDeviceConnected(void* device)
         return;
     }
     FlowGuard guard(this);
+    qInfo("A device arrived.");
     showInfoBox(
         QStringLiteral("<p><b>Notes:</b> If your iPhone is protected with a passcode, please enter your "
                        "passcode on iPhone first.</p>"));
@@ -423,6 +424,9 @@ void MainWindow::iosDeviceConnected(void* device)
         showErrorBox(QString::fromUtf8(e.what()));
         return;
     }
+    // The kind of phone and its system help support read a log; its name stays out of it.
+    qInfo("Device connected: %s, iOS %s", qUtf8Printable(record.productType),
+          qUtf8Printable(record.productVersion));
     m_cbDevices->addItem(QIcon(), record.deviceName, QVariant::fromValue(record));
     m_cbDevices->setCurrentIndex(m_cbDevices->count() - 1);
 }
