@@ -61,6 +61,11 @@ QString IOSMobileRestoreThread::unfinishedBackupText()
                           "was not changed.<br/><br/>Note: Scan or Free Up again to make a new backup.");
 }
 
+bool IOSMobileRestoreThread::deviceRestarts() const
+{
+    return m_tool->deviceRestarts();
+}
+
 void IOSMobileRestoreThread::run()
 {
     WorkerReport::progress(m_progressForm, QStringLiteral("Transferring data to Device..."), 0);

@@ -22,6 +22,8 @@ public:
     static QString failureText(const QString& toolOutput);
     // The text shown when the backup is not whole (see BackupEditMark).
     static QString unfinishedBackupText();
+    // After a run: whether the device said it restarts to finish the restore.
+    bool deviceRestarts() const;
 
 public slots:
     void backupUpdate(double pg, QString status1, QString status2);

@@ -86,6 +86,7 @@ void backup2tool::run(int op)
 {
     // A cancel that came before the run (while an old backup was being removed) still counts.
     m_pg = 0;
+    m_restarts = false;
 
     int expected = 60;
     try {
@@ -179,6 +180,8 @@ void backup2tool::run(int op)
         text += QStringLiteral("\nError: AppleMobileBackup stopped unexpectedly.");
     // The whole output goes to the log; the user sees what went wrong, not a transcript.
     qDebug("%s", qUtf8Printable(text));
+    // idevicebackup2's words after a restore that restarts the phone (tools/idevicebackup2.c).
+    m_restarts = text.contains(QLatin1String("The device should reboot now."));
     if (text.contains(QLatin1String("error"), Qt::CaseInsensitive))
         throw std::runtime_error(errorLines(text).toUtf8().toStdString());
 }

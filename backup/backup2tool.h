@@ -28,6 +28,8 @@ public:
     // ("Backup: 45%") and is an estimate from the time passed while it prints none.
     void run(int op);
     double progress() const { return m_pg; }
+    // Whether the last run said the device restarts now (a restore does unless told not to).
+    bool deviceRestarts() const { return m_restarts; }
 
     // The expected duration in seconds for a device with this much data in use.
     static int expectedSeconds(qint64 usedBytes);
@@ -49,6 +51,7 @@ private:
     QString m_uniqueDeviceId;
     QDir m_target;
     double m_pg = 0;
+    bool m_restarts = false;
     std::atomic<bool> m_cancel{false};
 };
 

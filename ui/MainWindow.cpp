@@ -597,7 +597,9 @@ bool MainWindow::restore(const IOSDevice& device, const QDir& folder)
 {
     ProgressForm form(QString(), this);
     IOSMobileRestoreThread worker(device, folder, &form, this);
-    return runStep(form, worker);
+    const bool restored = runStep(form, worker);
+    m_restoreRestarts = restored && worker.deviceRestarts();
+    return restored;
 }
 
 template <class Cleaner>
@@ -751,8 +753,9 @@ qint64 MainWindow::deviceFreeBytes(const IOSDevice& device)
 
 QString MainWindow::gainedText(const IOSDevice& device, qint64 freeBefore)
 {
-    // The device tells its free space once the restore is over; the bar and text follow it.
-    const qint64 freeAfter = deviceFreeBytes(device);
+    // A phone that restarts to finish the restore tells its free space once it is back (the bar
+    // and text follow it then); any other tells it now.
+    const qint64 freeAfter = m_restoreRestarts ? -1 : deviceFreeBytes(device);
     if (freeAfter >= 0 && hasCurrentDevice() && currentDevice().device == device.device) {
         try {
             showStorage(device);

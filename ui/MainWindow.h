@@ -113,6 +113,7 @@ private:
     QLabel* m_statusLabel = nullptr;
     QTimer* m_hintTimer;
     bool m_sawDevice = false;
+    bool m_restoreRestarts = false; // the last restore restarts the device
     MobileDeviceNotificationContext m_notificationContext;
 
     // Device events that arrive while a flow runs wait for its end.

@@ -137,6 +137,19 @@ private slots:
         QVERIFY2(error.contains(QStringLiteral("Error: \u00eb \u2019 \U0001f4f1")), qPrintable(error));
     }
 
+    // idevicebackup2 says when the phone restarts to finish a restore; the window then waits for it
+    // to come back before it reads the free space.
+    void aRestoreThatRestartsThePhone()
+    {
+        backup2tool tool(nullptr, QStringLiteral("U"), QDir(QStringLiteral("/tmp")), nullptr);
+        writeTool("echo 'Restore Successful.'");
+        QVERIFY(runTool(tool, backup2tool_restore).isEmpty());
+        QVERIFY(!tool.deviceRestarts());
+        writeTool("echo 'The device should reboot now.'; echo 'Restore Successful.'");
+        QVERIFY(runTool(tool, backup2tool_restore).isEmpty());
+        QVERIFY(tool.deviceRestarts());
+    }
+
     void progressWaitsAt99()
     {
         void* device = deviceUsing(20LL * 1024 * 1024); // an estimate of 0 seconds
