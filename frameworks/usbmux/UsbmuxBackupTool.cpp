@@ -145,19 +145,20 @@ int runIdevicebackup2(const QStringList& arguments, const QString& udid, const c
         }
     }
     passOn(true);
-    if (process.exitStatus() != QProcess::NormalExit)
+    const bool crashed = process.exitStatus() != QProcess::NormalExit;
+    if (!crashed && process.exitCode() == 0)
+        return 0;
+    // Its own words for a pulled cable are a receive error, or it dies: say what happened when
+    // usbmuxd no longer lists the phone (it may take a moment to notice).
+    for (int wait = 0; wait < 4 && devicePresent(udid); ++wait)
+        QThread::msleep(250);
+    const int status = crashed ? 1 : process.exitCode();
+    if (deviceListed(udid) == 0)
+        return fail(QStringLiteral("the device was disconnected during the %1.").arg(QLatin1String(what)),
+                    status);
+    if (crashed)
         return fail(QStringLiteral("idevicebackup2 stopped unexpectedly."));
-    if (process.exitCode() != 0) {
-        // Its own words for a pulled cable are a receive error: say what happened when usbmuxd no
-        // longer lists the phone (it may take a moment to notice).
-        for (int wait = 0; wait < 4 && devicePresent(udid); ++wait)
-            QThread::msleep(250);
-        if (deviceListed(udid) == 0)
-            return fail(QStringLiteral("the device was disconnected during the %1.").arg(QLatin1String(what)),
-                        process.exitCode());
-        return fail(QStringLiteral("idevicebackup2 failed with status %1.").arg(process.exitCode()),
-                    process.exitCode());
-    }
+    return fail(QStringLiteral("idevicebackup2 failed with status %1.").arg(status), status);
     return 0;
 }
 

@@ -12,13 +12,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,18 +30,32 @@ namespace {
 
 const char label[] = "spacewell";
 
+using DeviceHandle = std::shared_ptr<idevice_private>;
+
 struct Connection
 {
-    idevice_t device = nullptr;
+    DeviceHandle device;
     lockdownd_client_t lockdown = nullptr;
     char* sessionId = nullptr;
 };
 
+// libimobiledevice picks a session's TLS versions from the phone's system version, which it
+// learns only in its own handshake (lockdownd_client_new_with_handshake); until then it holds
+// every phone to TLS 1.0, which phones since iOS 10 refuse. So each arrival of a phone gets one
+// device handle, shared by the threads' connections, and once the phone is paired one handshake
+// on it teaches it the version; the program's own connect, pair, validate and session order
+// runs unchanged on top.
 struct DeviceState
 {
     std::string udid;
     std::mutex mutex;
     std::map<std::thread::id, Connection> connections;
+    std::atomic<unsigned> arrivals{0}; // bumped by every arrival and removal
+
+    std::mutex handleMutex;
+    DeviceHandle handle;
+    unsigned handleArrival = 0;
+    bool versionLearned = false;
 };
 
 // libusbmuxd's thread may still report events while the process exits: never destroyed.
@@ -89,7 +106,9 @@ void onEvent(const idevice_event_t* event, void*)
         message = AMDeviceMessageDisconnected;
     else
         return;
-    AMDeviceNotificationInfo info{recordFor(event->udid, event->conn_type == CONNECTION_USBMUXD), message};
+    AMDeviceRecord* record = recordFor(event->udid, event->conn_type == CONNECTION_USBMUXD);
+    static_cast<DeviceState*>(record->framework)->arrivals.fetch_add(1);
+    AMDeviceNotificationInfo info{record, message};
     callback(&info, context);
 }
 
@@ -100,10 +119,51 @@ void closeConnection(Connection& c)
             lockdownd_stop_session(c.lockdown, c.sessionId);
         lockdownd_client_free(c.lockdown);
     }
-    if (c.device)
-        idevice_free(c.device);
     std::free(c.sessionId);
     c = Connection();
+}
+
+bool isPaired(const std::string& udid)
+{
+    char* data = nullptr;
+    uint32_t size = 0;
+    const bool paired = usbmuxd_read_pair_record(udid.c_str(), &data, &size) == 0 && data;
+    std::free(data);
+    return paired;
+}
+
+// The handle of the phone's current arrival, made on first use; null when usbmuxd does not list
+// the phone.
+DeviceHandle deviceHandle(DeviceState* state)
+{
+    std::lock_guard<std::mutex> lock(state->handleMutex);
+    const unsigned arrival = state->arrivals.load();
+    if (!state->handle || state->handleArrival != arrival) {
+        idevice_t device = nullptr;
+        if (idevice_new_with_options(&device, state->udid.c_str(), IDEVICE_LOOKUP_USBMUX) !=
+            IDEVICE_E_SUCCESS)
+            return nullptr;
+        state->handle = DeviceHandle(device, idevice_free);
+        state->handleArrival = arrival;
+        state->versionLearned = false;
+    }
+    return state->handle;
+}
+
+// One handshake on a paired phone's handle, so that its sessions get the TLS versions the phone
+// speaks. It starts and ends a session of its own and never pairs (the program asks for trust
+// itself, in its own order).
+void learnVersion(DeviceState* state, const DeviceHandle& handle)
+{
+    std::lock_guard<std::mutex> lock(state->handleMutex);
+    if (state->handle != handle || state->versionLearned || !isPaired(state->udid))
+        return;
+    lockdownd_client_t probe = nullptr;
+    const lockdownd_error_t rc = lockdownd_client_new_with_handshake(handle.get(), &probe, label);
+    if (probe)
+        lockdownd_client_free(probe);
+    // Any answer past the mux means lockdown was reached, and the version was asked first.
+    state->versionLearned = rc != LOCKDOWN_E_MUX_ERROR;
 }
 
 // The calling thread's connection, or null when it has none.
@@ -113,7 +173,6 @@ Connection* connectionOf(DeviceState* state)
     return it == state->connections.end() || !it->second.lockdown ? nullptr : &it->second;
 }
 
-// The host identifier from usbmuxd's pair record for the device.
 // Runs `work` with the calling thread's connection, under the device's lock; `missing` when the
 // device or the connection is not there.
 template <typename R, typename Work> R onConnection(void* device, R missing, Work work)
@@ -126,6 +185,7 @@ template <typename R, typename Work> R onConnection(void* device, R missing, Wor
     return c ? work(*state, *c) : missing;
 }
 
+// The host identifier from usbmuxd's pair record for the device.
 std::string hostId(const std::string& udid)
 {
     char* data = nullptr;
@@ -143,15 +203,17 @@ std::string hostId(const std::string& udid)
 
 // Services that insist on SSL are bridged to a plain socket, so the program always speaks
 // plain bytes. One thread moves data both ways (the SSL object is never used concurrently) and
-// waits in poll on both sockets. The device's side is read only once its socket has data, with
-// the blocking receive: libimobiledevice's receive with a timeout drops what it has already
-// decrypted when the time runs out, and a blocking read returns one record, leaving nothing
-// decrypted behind that poll could not see.
+// waits in poll on both sockets. The device's socket is non-blocking once the handshake is done:
+// a TLS 1.3 session ticket is a record with no data, and a blocking read after it would wait for
+// the phone's next reply while the program's request sits unsent. Without read-ahead, OpenSSL
+// takes one record per read and leaves the rest on the socket, where poll sees it.
 void bridge(idevice_connection_t connection, int plainEnd)
 {
     int deviceEnd = -1;
     char buffer[65536];
     bool open = idevice_connection_get_fd(connection, &deviceEnd) == IDEVICE_E_SUCCESS && deviceEnd >= 0;
+    int stuck = 0; // reads that failed with the same bytes still waiting
+    int stuckAt = -1;
     while (open) {
         pollfd p[2] = {{plainEnd, POLLIN, 0}, {deviceEnd, POLLIN, 0}};
         if (poll(p, 2, -1) < 0) {
@@ -172,8 +234,22 @@ void bridge(idevice_connection_t connection, int plainEnd)
         }
         if (open && p[1].revents) {
             uint32_t got = 0;
-            open = idevice_connection_receive(connection, buffer, sizeof buffer, &got) == IDEVICE_E_SUCCESS &&
-                   got > 0;
+            if (idevice_connection_receive(connection, buffer, sizeof buffer, &got) != IDEVICE_E_SUCCESS ||
+                got == 0) {
+                // A record without data, or half a record: wait for more. The phone hanging up,
+                // or a broken session that takes no more bytes, ends the bridge.
+                char peek;
+                const ssize_t waiting = recv(deviceEnd, &peek, 1, MSG_PEEK | MSG_DONTWAIT);
+                int queued = 0;
+                ioctl(deviceEnd, FIONREAD, &queued);
+                stuck = waiting > 0 && queued == stuckAt ? stuck + 1 : 0;
+                stuckAt = queued;
+                open =
+                    (waiting > 0 || (waiting < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) && stuck < 3;
+                continue;
+            }
+            stuck = 0;
+            stuckAt = -1;
             uint32_t done = 0;
             while (open && done < got) {
                 const ssize_t n = send(plainEnd, buffer + done, got - done, MSG_NOSIGNAL);
@@ -238,12 +314,11 @@ int AMDeviceConnect(void* device)
     std::lock_guard<std::mutex> lock(state->mutex);
     Connection& c = state->connections[std::this_thread::get_id()];
     closeConnection(c); // a connection left from a failed pairing is replaced
-    if (idevice_new_with_options(&c.device, state->udid.c_str(), IDEVICE_LOOKUP_USBMUX) !=
-        IDEVICE_E_SUCCESS) {
-        c.device = nullptr;
+    c.device = deviceHandle(state);
+    if (!c.device)
         return AMDeviceErrorMux;
-    }
-    const lockdownd_error_t rc = lockdownd_client_new(c.device, &c.lockdown, label);
+    learnVersion(state, c.device);
+    const lockdownd_error_t rc = lockdownd_client_new(c.device.get(), &c.lockdown, label);
     if (rc != LOCKDOWN_E_SUCCESS) {
         c.lockdown = nullptr;
         closeConnection(c);
@@ -255,13 +330,7 @@ int AMDeviceConnect(void* device)
 int AMDeviceIsPaired(void* device)
 {
     DeviceState* state = stateOf(device);
-    if (!state)
-        return 0;
-    char* data = nullptr;
-    uint32_t size = 0;
-    const bool paired = usbmuxd_read_pair_record(state->udid.c_str(), &data, &size) == 0 && data;
-    std::free(data);
-    return paired ? 1 : 0;
+    return state && isPaired(state->udid) ? 1 : 0;
 }
 
 int AMDevicePair(void* device)
@@ -296,6 +365,7 @@ int AMDeviceStartSession(void* device)
             return int(AMDeviceErrorMissingPairRecord);
         std::free(c.sessionId);
         c.sessionId = nullptr;
+        learnVersion(&state, c.device); // a phone paired on this connection
         int ssl = 0;
         return int(lockdownd_start_session(c.lockdown, host.c_str(), &c.sessionId, &ssl));
     });
@@ -368,10 +438,13 @@ int AMDeviceStartService(void* device, plist_t serviceName, int* socketOut, void
     lockdownd_service_descriptor_free(service);
 
     idevice_connection_t connection = nullptr;
-    if (idevice_connect(c->device, port, &connection) != IDEVICE_E_SUCCESS)
+    if (idevice_connect(c->device.get(), port, &connection) != IDEVICE_E_SUCCESS)
         return AMDeviceErrorMux;
     if (ssl) {
-        if (idevice_connection_enable_ssl(connection) != IDEVICE_E_SUCCESS) {
+        int deviceEnd = -1;
+        if (idevice_connection_enable_ssl(connection) != IDEVICE_E_SUCCESS ||
+            idevice_connection_get_fd(connection, &deviceEnd) != IDEVICE_E_SUCCESS ||
+            fcntl(deviceEnd, F_SETFL, fcntl(deviceEnd, F_GETFL) | O_NONBLOCK) != 0) {
             idevice_disconnect(connection);
             return AMDeviceErrorUnknown;
         }
