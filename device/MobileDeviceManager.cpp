@@ -113,12 +113,15 @@ int mobiledevice_connect(void* device, QString& error)
     if (call("AMDeviceIsPaired", device) == 0) {
         rc = call("AMDevicePair", device);
         if (rc != 0) {
+            // Nothing more runs on this connection: a worker thread would otherwise leave it open.
+            call("AMDeviceDisconnect", device);
             fail(QStringLiteral("AMDevicePair(%1)").arg(rc));
             return rc;
         }
     }
     rc = call("AMDeviceValidatePairing", device);
     if (rc != 0) {
+        call("AMDeviceDisconnect", device);
         fail(QStringLiteral("AMDeviceValidatePairing(%1)").arg(rc));
         return rc;
     }
