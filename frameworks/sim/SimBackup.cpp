@@ -20,7 +20,7 @@ QString rootValue(const SimDevice& device, const char* key)
 
 bool currentSystem(const SimDevice& device)
 {
-    return rootValue(device, "ProductVersion").section(QLatin1Char('.'), 0, 0).toInt() >= 10;
+    return device.majorVersion() >= 10;
 }
 
 MbdbString text(const QString& s)

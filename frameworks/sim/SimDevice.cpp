@@ -212,3 +212,8 @@ std::string SimDevice::rootString(const char* key) const
         plist_free(value);
     return result;
 }
+
+int SimDevice::majorVersion() const
+{
+    return std::atoi(rootString("ProductVersion").c_str());
+}

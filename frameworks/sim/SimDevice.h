@@ -30,6 +30,8 @@ struct SimDevice
     // The bytes the phone's files take: its domains, app containers and media.
     long long storedBytes() const;
     std::string rootString(const char* key) const;
+    // The major number of "ProductVersion" (0 when there is none).
+    int majorVersion() const;
 };
 
 // Reads a property list file (XML or binary); null when missing or unreadable. Caller frees.

@@ -35,7 +35,8 @@ bool SimSocket::readExact(void* buffer, size_t n)
     auto* p = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < n) {
-        const ssize_t got = recv(m_fd, p + done, n - done, 0);
+        const long got =
+            m_transport.read ? m_transport.read(p + done, n - done) : recv(m_fd, p + done, n - done, 0);
         if (got <= 0)
             return false;
         done += size_t(got);
@@ -55,7 +56,8 @@ bool SimSocket::write(const void* data, size_t n)
     const auto* p = static_cast<const char*>(data);
     size_t done = 0;
     while (done < n) {
-        const ssize_t sent = send(m_fd, p + done, n - done, MSG_NOSIGNAL);
+        const long sent = m_transport.write ? m_transport.write(p + done, n - done)
+                                            : send(m_fd, p + done, n - done, MSG_NOSIGNAL);
         if (sent <= 0)
             return false;
         done += size_t(sent);

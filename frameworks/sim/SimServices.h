@@ -23,6 +23,14 @@ public:
     plist_t readMessage();
     bool writeMessage(plist_t message, bool binary = false);
     int fd() const { return m_fd; }
+    // While set, reads and writes go through these instead of the socket (a TLS session over it);
+    // each returns the bytes moved, or 0 or less when the peer is gone.
+    struct Transport
+    {
+        std::function<long(void*, size_t)> read;
+        std::function<long(const void*, size_t)> write;
+    };
+    void setTransport(Transport transport) { m_transport = std::move(transport); }
     const SimDevice& device() const { return m_device; }
 
 private:
@@ -30,6 +38,7 @@ private:
     SimDevice m_device;
     long long m_budget;
     long long m_delayMs;
+    Transport m_transport;
 };
 
 using SimServiceHandler = std::function<void(SimSocket&)>;

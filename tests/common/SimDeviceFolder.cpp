@@ -97,6 +97,12 @@ void SimDeviceFolder::setValues(const QString& domain, const QVariantMap& values
     writeValues();
 }
 
+void SimDeviceFolder::setRootValue(const QString& key, const QVariant& value)
+{
+    m_root.insert(key, value);
+    writeValues();
+}
+
 void SimDeviceFolder::setSwitch(const QString& key, const QVariant& value)
 {
     m_switches.insert(key, value);

@@ -17,6 +17,8 @@ public:
 
     // Root values (domain empty) or the values of a domain; written at once.
     void setValues(const QString& domain, const QVariantMap& values);
+    // One root value, the others kept.
+    void setRootValue(const QString& key, const QVariant& value);
     void setSwitch(const QString& key, const QVariant& value);
     QVariant switchValue(const QString& key) const;
     // A value as set here (domain empty for the root values).

@@ -1,6 +1,7 @@
 #include "EmulatorProcess.h"
 
 #include <QDir>
+#include <QFile>
 
 EmulatorProcess::~EmulatorProcess()
 {
@@ -37,4 +38,18 @@ QString EmulatorProcess::start(const QString& simRoot)
 QString EmulatorProcess::pairRecordPath(const QString& udid) const
 {
     return m_dir.filePath(QStringLiteral("lockdown/") + udid + QStringLiteral(".plist"));
+}
+
+QStringList EmulatorProcess::tlsSessions(const QString& udid) const
+{
+    QFile file(m_dir.filePath(QStringLiteral("lockdown/") + udid + QStringLiteral(".tls")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+int EmulatorProcess::openConnections() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("lockdown/open-connections")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
 }

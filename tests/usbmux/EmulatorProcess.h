@@ -20,6 +20,10 @@ public:
     void stop();
     // The pair record the host saved through the daemon for a phone.
     QString pairRecordPath(const QString& udid) const;
+    // "<what> <TLS version>" for each TLS session the phone accepted ("lockdown", "service").
+    QStringList tlsSessions(const QString& udid) const;
+    // Connections to phones open now (lockdown and services), as the emulator counts them.
+    int openConnections() const;
 
 private:
     QTemporaryDir m_dir;

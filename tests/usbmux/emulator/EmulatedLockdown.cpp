@@ -4,6 +4,8 @@
 #include "PlistString.h"
 #include "SimServices.h"
 
+#include <openssl/ssl.h>
+
 #include <cstdlib>
 
 namespace {
@@ -16,6 +18,9 @@ public:
         : m_socket(fd, SimDevice()), m_device(device), m_udid(udid), m_state(state)
     {
     }
+    ~Lockdown() { endTls(); }
+    Lockdown(const Lockdown&) = delete;
+    Lockdown& operator=(const Lockdown&) = delete;
 
     void run()
     {
@@ -31,6 +36,13 @@ public:
             plist_free(request);
             if (!sent || verb == "Goodbye")
                 return;
+            // A session runs over TLS from the reply that opens it to the reply that ends it;
+            // the host then sends its close_notify and goes on in plain text without waiting for
+            // one (libimobiledevice's lockdownd_stop_session and idevice_connection_disable_ssl).
+            if (error.empty() && verb == "StartSession" && !startTls())
+                return;
+            if (error.empty() && verb == "StopSession")
+                stopTls();
         }
     }
 
@@ -55,7 +67,7 @@ private:
                 return "InvalidHostID";
             m_session = newIdentifier();
             plist_dict_set_item(reply, "SessionID", plist_new_string(m_session.c_str()));
-            plist_dict_set_item(reply, "EnableSessionSSL", plist_new_bool(0));
+            plist_dict_set_item(reply, "EnableSessionSSL", plist_new_bool(1));
             return {};
         }
         if (verb == "StopSession") {
@@ -136,7 +148,41 @@ private:
         return {};
     }
 
+    bool startTls()
+    {
+        m_ssl = SSL_new(m_state.tls(m_device.majorVersion() >= 10));
+        if (!m_ssl || SSL_set_fd(m_ssl, m_socket.fd()) != 1 || SSL_accept(m_ssl) != 1) {
+            endTls(); // a host that offers too old a TLS version is turned away
+            return false;
+        }
+        m_state.noteTls(m_udid, "lockdown", SSL_get_version(m_ssl));
+        SSL* ssl = m_ssl;
+        m_socket.setTransport({[ssl](void* p, size_t n) { return long(SSL_read(ssl, p, int(n))); },
+                               [ssl](const void* p, size_t n) { return long(SSL_write(ssl, p, int(n))); }});
+        return true;
+    }
+
+    void stopTls()
+    {
+        char ignored[256];
+        while (m_ssl && SSL_read(m_ssl, ignored, sizeof ignored) > 0) {
+        }
+        endTls();
+    }
+
+    void endTls()
+    {
+        m_socket.setTransport({});
+        if (!m_ssl)
+            return;
+        SSL_set_quiet_shutdown(m_ssl, 1);
+        SSL_shutdown(m_ssl);
+        SSL_free(m_ssl);
+        m_ssl = nullptr;
+    }
+
     SimSocket m_socket;
+    SSL* m_ssl = nullptr;
     SimDevice m_device;
     std::string m_udid;
     EmulatorState& m_state;

@@ -27,7 +27,10 @@ std::string publicKeyPem(EVP_PKEY* key)
     return pem;
 }
 
-SSL_CTX* serverContext(EVP_PKEY* key)
+// Phones before iOS 10 speak TLS 1.0 (and the host offers them no more); from iOS 10 they refuse
+// anything below TLS 1.2, and TLS 1.3 sessions open with session tickets, records that carry no
+// data (libimobiledevice's src/idevice.c holds older phones to TLS 1.0 for this reason).
+SSL_CTX* serverContext(EVP_PKEY* key, bool current)
 {
     X509* certificate = X509_new();
     ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
@@ -41,11 +44,15 @@ SSL_CTX* serverContext(EVP_PKEY* key)
     SSL_CTX* context = nullptr;
     if (X509_sign(certificate, key, EVP_sha256()) > 0) {
         context = SSL_CTX_new(TLS_server_method());
-        // Hosts pair with old-style certificates and may offer TLS 1.0 to older phones.
+        // Hosts pair with old-style certificates.
         SSL_CTX_set_security_level(context, 0);
-        SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
-        // Nothing follows the handshake but the service's own data.
-        SSL_CTX_set_num_tickets(context, 0);
+        if (current) {
+            SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+            SSL_CTX_set_num_tickets(context, 2);
+        } else {
+            SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+            SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+        }
         if (SSL_CTX_use_certificate(context, certificate) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
             SSL_CTX_free(context);
             context = nullptr;
@@ -71,7 +78,8 @@ EmulatorState::EmulatorState(std::string folder) : m_folder(std::move(folder)), 
 {
     if (EVP_PKEY* key = EVP_RSA_gen(2048)) {
         m_devicePublicKey = publicKeyPem(key);
-        m_tls = serverContext(key);
+        m_tls = serverContext(key, false);
+        m_currentTls = serverContext(key, true);
         EVP_PKEY_free(key);
     }
 }
@@ -79,6 +87,25 @@ EmulatorState::EmulatorState(std::string folder) : m_folder(std::move(folder)), 
 EmulatorState::~EmulatorState()
 {
     SSL_CTX_free(m_tls);
+    SSL_CTX_free(m_currentTls);
+}
+
+void EmulatorState::noteTls(const std::string& udid, const std::string& what, const std::string& version)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::ofstream out(m_folder + "/" + udid + ".tls", std::ios::app);
+    out << what << ' ' << version << '\n';
+}
+
+void EmulatorState::noteOpenConnections(size_t count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string path = m_folder + "/open-connections";
+    {
+        std::ofstream out(path + ".new", std::ios::trunc);
+        out << count << '\n';
+    }
+    std::rename((path + ".new").c_str(), path.c_str());
 }
 
 std::string EmulatorState::recordPath(const std::string& udid) const

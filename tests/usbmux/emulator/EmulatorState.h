@@ -2,6 +2,7 @@
 
 #include <openssl/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -22,9 +23,14 @@ public:
     const std::string& buid() const { return m_buid; }
     // The phones' public key, PEM (PKCS#1), made when the emulator starts.
     const std::string& devicePublicKey() const { return m_devicePublicKey; }
-    // The TLS side of the phones' services that ask for SSL: the phones' key and a
-    // certificate for it (the host does not check it).
-    SSL_CTX* serviceTls() const { return m_tls; }
+    // The TLS side of the phones' lockdown sessions and of the services that ask for SSL: the
+    // phones' key and a certificate for it (the host does not check it), with the TLS versions of
+    // a phone on iOS 10 or later (`current`) or of an older one.
+    SSL_CTX* tls(bool current) const { return current ? m_currentTls : m_tls; }
+    // For tests: "<udid>.tls" in the state folder gets a line "<what> <TLS version>" per session,
+    // and "open-connections" holds the number of connections to phones open now.
+    void noteTls(const std::string& udid, const std::string& what, const std::string& version);
+    void noteOpenConnections(size_t count);
 
     // Pair records are kept as files "<udid>.plist" in the state folder, as usbmuxd keeps them.
     bool readPairRecord(const std::string& udid, std::string& data) const;
@@ -50,6 +56,7 @@ private:
     std::string m_buid;
     std::string m_devicePublicKey;
     SSL_CTX* m_tls = nullptr;
+    SSL_CTX* m_currentTls = nullptr;
     mutable std::mutex m_mutex;
     std::map<std::string, std::set<std::string>> m_trusted;
     std::map<std::pair<std::string, uint16_t>, Service> m_services;

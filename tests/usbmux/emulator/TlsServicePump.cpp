@@ -12,7 +12,8 @@
 #include <cstdio>
 #include <thread>
 
-void serveOverTls(int fd, SSL_CTX* context, const std::function<void(int plainFd)>& serve)
+void serveOverTls(int fd, SSL_CTX* context, const std::function<void(int plainFd)>& serve,
+                  const std::function<void(const char* version)>& accepted)
 {
     SSL* ssl = SSL_new(context);
     int ends[2];
@@ -24,9 +25,14 @@ void serveOverTls(int fd, SSL_CTX* context, const std::function<void(int plainFd
         close(fd);
         return;
     }
+    if (accepted)
+        accepted(SSL_get_version(ssl));
     std::thread service(serve, ends[1]);
     char buffer[65536];
     bool open = true;
+    // TLS 1.3 lets the phone send a session ticket at any time after the handshake (RFC 8446,
+    // 4.6.1): one follows its first reply, while the host has its next request to send.
+    bool lateTicket = SSL_version(ssl) == TLS1_3_VERSION;
     while (open) {
         // Data already decrypted inside the TLS object never shows on the socket.
         bool fromHost = SSL_pending(ssl) > 0;
@@ -37,6 +43,10 @@ void serveOverTls(int fd, SSL_CTX* context, const std::function<void(int plainFd
             if (p[1].revents) {
                 const ssize_t n = recv(ends[0], buffer, sizeof buffer, 0);
                 open = n > 0 && SSL_write(ssl, buffer, int(n)) == int(n);
+                if (open && lateTicket) {
+                    lateTicket = false;
+                    open = SSL_new_session_ticket(ssl) == 1 && SSL_do_handshake(ssl) == 1;
+                }
             }
             fromHost = p[0].revents != 0;
         }

@@ -305,6 +305,7 @@ void UsbmuxdEmulator::serveConnection(int fd, const Phone& phone, uint16_t port,
         if (!present) // unplugged since the Connect was answered
             shutdown(fd, SHUT_RDWR);
         entry = m_open.emplace(phone.id, fd);
+        m_state.noteOpenConnections(m_open.size());
     }
     if (port == lockdownPort) {
         serveLockdown(own, phone.device, phone.udid, m_state);
@@ -314,7 +315,8 @@ void UsbmuxdEmulator::serveConnection(int fd, const Phone& phone, uint16_t port,
             (*handler)(socket);
         };
         if (service.ssl)
-            serveOverTls(own, m_state.serviceTls(), serve);
+            serveOverTls(own, m_state.tls(phone.device.majorVersion() >= 10), serve,
+                         [&](const char* version) { m_state.noteTls(phone.udid, "service", version); });
         else
             serve(own);
     } else {
@@ -322,5 +324,6 @@ void UsbmuxdEmulator::serveConnection(int fd, const Phone& phone, uint16_t port,
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_open.erase(entry);
+    m_state.noteOpenConnections(m_open.size());
     close(fd);
 }

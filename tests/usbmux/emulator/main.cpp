@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
     mkdir(argv[2], 0700);
     EmulatorState state(argv[2]);
-    if (state.devicePublicKey().empty() || !state.serviceTls()) {
+    if (state.devicePublicKey().empty() || !state.tls(false) || !state.tls(true)) {
         std::fprintf(stderr, "could not make the phones' key pair\n");
         return 1;
     }
