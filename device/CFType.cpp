@@ -34,6 +34,11 @@ CFType CFType::newDictionary()
     return CFType(plist_new_dict(), true);
 }
 
+CFType CFType::newArray()
+{
+    return CFType(plist_new_array(), true);
+}
+
 CFType CFType::fromPlistBytes(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
@@ -277,6 +282,13 @@ void CFType::setValue(const CFType& key, const CFType& value)
     // The dictionary takes its own copy, so the caller's value stays its own.
     plist_dict_set_item(ref(), key.toString().toUtf8().constData(), plist_copy(value.ref()));
     m_kept.insert(key.m_holder, value.m_holder);
+}
+
+void CFType::appendValue(const CFType& value)
+{
+    if (!isArray() || value.isNull())
+        return;
+    plist_array_append_item(ref(), plist_copy(value.ref()));
 }
 
 QByteArray CFType::toPlistBytes(Format format) const

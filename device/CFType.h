@@ -34,6 +34,7 @@ public:
     static CFType fromString(const QString& text);
     static CFType fromBytes(const QByteArray& bytes);
     static CFType newDictionary();
+    static CFType newArray();
     // XML or binary; a null value when the bytes do not parse.
     static CFType fromPlistBytes(const QByteArray& bytes);
 
@@ -63,6 +64,8 @@ public:
     CFType value(const QString& key) const;
     // Dictionaries only: stores a copy of value under the key's text.
     void setValue(const CFType& key, const CFType& value);
+    // Arrays only: appends a copy of value.
+    void appendValue(const CFType& value);
 
     // Empty for a null value or when encoding fails.
     QByteArray toPlistBytes(Format format) const;

@@ -20,8 +20,11 @@ void house_arrest_vend_container(int socket, const QString& appIdentifier)
     if (reply.isDictionary() && reply.value(QStringLiteral("Error")).isNull())
         return;
     const QString text = escapeAngleBrackets(QString::fromUtf8(reply.toPlistBytes(CFType::XmlFormat)));
-    throw std::runtime_error(
-        QStringLiteral("can not find %1.<br/>%2").arg(appIdentifier, text).toUtf8().toStdString());
+    const std::string what =
+        QStringLiteral("can not find %1.<br/>%2").arg(appIdentifier, text).toUtf8().toStdString();
+    if (reply.isDictionary())
+        throw ContainerRefused(what);
+    throw std::runtime_error(what);
 }
 
 AfcConnection::AfcConnection(void* device) : m_device(device) {}

@@ -4,7 +4,17 @@
 #include <QList>
 #include <QString>
 
+#include <stdexcept>
+
 class AfcFile;
+
+// House arrest answered that it does not open this app's container: current iOS opens only
+// developer-signed apps' containers. The device is still there; other containers may open.
+class ContainerRefused : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // One file or folder as AFC reports it.
 struct AfcFileInfo
@@ -28,7 +38,8 @@ public:
     AfcConnection(const AfcConnection&) = delete;
     AfcConnection& operator=(const AfcConnection&) = delete;
 
-    // An app identifier opens that app's container; an empty one opens the media folder.
+    // An app identifier opens that app's container; an empty one opens the media folder. Throws
+    // ContainerRefused when the device refuses the container, std::runtime_error otherwise.
     void open(const QString& appIdentifier);
     void close();
     // Takes over a socket that already speaks AFC (closing any socket held before).

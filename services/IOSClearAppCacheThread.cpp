@@ -20,6 +20,12 @@ qint64 IOSClearAppCacheThread::totalSize() const
     return total;
 }
 
+QString IOSClearAppCacheThread::clearedText() const
+{
+    return tr("IDS_FOUND_%1_APPCACHE_SUC_CLEAR_%2")
+        .arg(formatSize(totalSize()), formatSize(qint64(clearedBytes)));
+}
+
 void IOSClearAppCacheThread::cancelIfRejected() const
 {
     if (WorkerReport::isRejected(m_progressForm))
@@ -31,6 +37,8 @@ void IOSClearAppCacheThread::run()
     WorkerReport::progress(m_progressForm,
                            scanOnly ? tr("IDS_SCAN_IOS_APP_CACHE") : tr("IDS_CLEAR_IOS_APP_CACHE"), 0);
     clearedBytes = 0;
+    sizes.clear();
+    refused.clear();
     try {
         if (!m_apps.isEmpty()) {
             cancelIfRejected();
@@ -41,7 +49,15 @@ void IOSClearAppCacheThread::run()
                     m_progressForm, (scanOnly ? tr("IDS_SCANING_%1") : tr("IDS_CLEARING_%1")).arg(app.name),
                     int(double(i) / n * 100));
                 AfcConnection connection(m_device.device);
-                connection.open(app.identifier);
+                try {
+                    connection.open(app.identifier);
+                } catch (const ContainerRefused&) {
+                    refused << app.identifier;
+                    if (i == n)
+                        break;
+                    cancelIfRejected();
+                    continue;
+                }
                 const bool remove = !scanOnly;
                 sizes[app.identifier] = 0;
                 sizes[app.identifier] = measureTree(connection, QStringLiteral("/Library/Caches"), remove) +
@@ -60,12 +76,11 @@ void IOSClearAppCacheThread::run()
                 cancelIfRejected();
             }
         }
-        if (scanOnly)
+        // With refused apps the window goes on (a backup and restore frees those) and says it all.
+        if (scanOnly || !refused.isEmpty())
             WorkerReport::succeed(m_progressForm);
         else
-            WorkerReport::succeed(m_progressForm,
-                                  tr("IDS_FOUND_%1_APPCACHE_SUC_CLEAR_%2")
-                                      .arg(formatSize(totalSize()), formatSize(qint64(clearedBytes))));
+            WorkerReport::succeed(m_progressForm, clearedText());
     } catch (int) {
     } catch (const std::exception& e) {
         WorkerReport::error(m_progressForm, QString::fromUtf8(e.what()));

@@ -10,7 +10,8 @@ class AfcConnection;
 class ProgressForm;
 
 // Measures, and unless scanning deletes, the contents of "/Library/Caches" and "/Library/tmp" in
-// each app's container on the device.
+// each app's container on the device. Apps whose containers the device refuses are skipped and
+// listed in `refused`; a device that drops during a walk ends the run with an error.
 class IOSClearAppCacheThread : public QThread
 {
     Q_OBJECT
@@ -19,10 +20,13 @@ public:
                            QObject* parent);
 
     bool scanOnly = false;
-    QHash<QString, qint64> sizes;
+    QHash<QString, qint64> sizes; // measured apps only
+    QStringList refused;          // identifiers, in list order
     quint64 clearedBytes = 0;
 
     qint64 totalSize() const;
+    // The closing text of a Free Up: what was found and deleted in the containers that opened.
+    QString clearedText() const;
 
 protected:
     void run() override;

@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <stdexcept>
+#include <utility>
 
 namespace {
 constexpr int iconBlock = 262144;
@@ -31,6 +32,12 @@ void IOSLoadAppThread::run()
         CFType options = CFType::newDictionary();
         options.setValue(CFType::fromString(QStringLiteral("ApplicationType")),
                          CFType::fromString(QStringLiteral("User")));
+        // Only what the window shows: the phone works out disk usage only for the apps it is
+        // asked about, and sends nothing else.
+        CFType attributes = CFType::newArray();
+        for (const char* name : {"CFBundleIdentifier", "CFBundleName", "StaticDiskUsage", "DynamicDiskUsage"})
+            attributes.appendValue(CFType::fromString(QLatin1String(name)));
+        options.setValue(CFType::fromString(QStringLiteral("ReturnAttributes")), attributes);
         CFType request = CFType::newDictionary();
         request.setValue(CFType::fromString(QStringLiteral("Command")),
                          CFType::fromString(QStringLiteral("Browse")));
@@ -46,6 +53,11 @@ void IOSLoadAppThread::run()
                 app.name = entry.value(QStringLiteral("CFBundleName")).toString();
                 if (app.name.isEmpty())
                     app.name = app.identifier;
+                for (auto [key, bytes] : {std::pair{"StaticDiskUsage", &app.bundleBytes},
+                                          std::pair{"DynamicDiskUsage", &app.dataBytes}}) {
+                    const CFType value = entry.value(QLatin1String(key));
+                    *bytes = value.isNumber() ? value.toLongLong(-1) : -1;
+                }
                 apps.append(app);
             }
             if (reply.value(QStringLiteral("Status"))
@@ -65,32 +77,51 @@ void IOSLoadAppThread::run()
     }
 
     const int n = int(apps.size());
+    someContainerOpens = false;
     for (int i = 1; i <= n; ++i) {
         WorkerReport::progress(m_progressForm, QString(), int(double(i) / n * 100));
         try {
-            fetchIcon(apps.at(i - 1));
+            someContainerOpens = fetchIcon(apps.at(i - 1)) || someContainerOpens;
         } catch (const std::exception& e) {
             qDebug("Error: %s", e.what());
         }
     }
+    // Icons cached earlier told nothing: ask the containers until one opens.
+    for (int i = 0; i < n && !someContainerOpens; ++i)
+        someContainerOpens = containerOpens(apps.at(i));
     WorkerReport::succeed(m_progressForm);
 }
 
-void IOSLoadAppThread::fetchIcon(const AppInfo& app)
+bool IOSLoadAppThread::containerOpens(const AppInfo& app)
+{
+    try {
+        AfcConnection probe(m_device.device);
+        probe.open(app.identifier);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool IOSLoadAppThread::fetchIcon(const AppInfo& app)
 {
     // The identifier names a folder on this computer: it must stay one entry of the cache folder.
     if (!isPlainFileName(sanitizeFileName(app.identifier))) {
         qDebug("Error: %s",
                qUtf8Printable(QStringLiteral("no icon folder for the app \"%1\"").arg(app.identifier)));
-        return;
+        return false;
     }
     const QDir cache = appCacheDir(m_device, app.identifier);
     QDir().mkpath(cache.absolutePath());
     const QString iconPath = cache.filePath(QStringLiteral("iTunesArtwork"));
     if (QFile::exists(iconPath))
-        return;
+        return false;
     AfcConnection afc(m_device.device);
-    afc.open(app.identifier);
+    try {
+        afc.open(app.identifier);
+    } catch (const ContainerRefused&) {
+        return false;
+    }
     AfcFile remote;
     if (afc.openForRead(QStringLiteral("/iTunesArtwork"), remote)) {
         QFile local(iconPath);
@@ -108,4 +139,5 @@ void IOSLoadAppThread::fetchIcon(const AppInfo& app)
     }
     remote.close();
     afc.close();
+    return true;
 }

@@ -16,12 +16,18 @@ public:
     IOSLoadAppThread(const IOSDevice& device, ProgressForm* progressForm, QObject* parent);
 
     QList<AppInfo> apps;
+    // Whether the device opens at least one app's container (current iOS opens only those of
+    // developer-signed apps); false with no apps.
+    bool someContainerOpens = false;
 
 protected:
     void run() override;
 
 private:
-    void fetchIcon(const AppInfo& app);
+    // Caches the app's icon from its container unless it is cached; returns whether the container
+    // opened (false also when it was not asked).
+    bool fetchIcon(const AppInfo& app);
+    bool containerOpens(const AppInfo& app);
 
     IOSDevice m_device;
     ProgressForm* m_progressForm;

@@ -9,7 +9,7 @@
 _APPIconItemNode::_APPIconItemNode(_ItemNode* parent, const AppInfo& app, const QString& iconPath,
                                    bool checked, bool fixed)
     : _ItemNode(parent, 3, app.name), identifier(app.identifier), name(app.name), iconPath(iconPath),
-      checked(checked), fixed(fixed)
+      checked(checked), fixed(fixed), dataBytes(app.dataBytes)
 {
 }
 
@@ -49,8 +49,12 @@ QVariant ItemModelAppIcon::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole: {
         QString text = node->text.size() > 12 ? leftWhole(node->text, 9) + QStringLiteral("...") : node->text;
-        if (node->size >= 0)
+        if (!node->measurable)
+            text += QStringLiteral("\n(\u2013)"); // not measured, which is not 0
+        else if (node->size >= 0)
             text += QStringLiteral("\n(%1)").arg(formatSize(node->size));
+        else if (node->dataBytes >= 0)
+            text += QStringLiteral("\nData %1").arg(formatSize(node->dataBytes));
         return text;
     }
     case Qt::DecorationRole: {
@@ -62,6 +66,10 @@ QVariant ItemModelAppIcon::data(const QModelIndex& index, int role) const
         return image.scaled(64, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     }
     case Qt::ToolTipRole:
+        if (!node->measurable)
+            return QString(node->text +
+                           QStringLiteral("\nThe device keeps this app's container closed: Free Up "
+                                          "clears its caches through a backup and restore."));
         return node->text;
     case Qt::ForegroundRole:
         return QColor(122, 121, 121, 255);

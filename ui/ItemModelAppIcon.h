@@ -17,6 +17,9 @@ public:
     bool checked;
     bool fixed;
     qint64 size = -1; // bytes; -1 until measured
+    // False once a Scan found the app's container closed: its caches cannot be measured.
+    bool measurable = true;
+    qint64 dataBytes = -1; // the app's data as the device reports it; -1 when it does not
 
     AppInfo appInfo() const { return {identifier, name}; }
 };

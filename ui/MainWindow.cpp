@@ -615,18 +615,6 @@ bool MainWindow::clean(const QDir& deviceBackup, bool scanOnly, qint64& found, q
     return true;
 }
 
-bool MainWindow::probeAppContainer(const IOSDevice& device, const QString& identifier)
-{
-    try {
-        AfcConnection probe(device.device);
-        probe.open(identifier);
-        probe.close();
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 QList<AppInfo> MainWindow::appsOfModel(bool checkedOnly) const
 {
     QList<AppInfo> apps;
@@ -662,7 +650,8 @@ void MainWindow::currentDeviceChanged(int index)
         m_appModel->appendNode(new _APPIconItemNode(nullptr, app, icon, true, false));
     }
     m_appModel->announceLayoutChange();
-    if (!loader.apps.isEmpty() && !probeAppContainer(device, loader.apps.first().identifier))
+    // Scan measures the containers that open; with none it has nothing to measure.
+    if (!loader.apps.isEmpty() && !loader.someContainerOpens)
         m_btnScanAppCache->hide();
 }
 
@@ -892,8 +881,10 @@ void MainWindow::scanAppCache()
     worker.scanOnly = true;
     if (!runStep(form, worker))
         return;
-    for (_APPIconItemNode* node : m_appModel->entries())
-        node->size = worker.sizes.value(node->identifier, 0);
+    for (_APPIconItemNode* node : m_appModel->entries()) {
+        node->measurable = !worker.refused.contains(node->identifier);
+        node->size = worker.sizes.value(node->identifier, -1);
+    }
     m_appModel->announceLayoutChange();
     m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(worker.totalSize())));
 }
@@ -904,20 +895,34 @@ void MainWindow::clearAppCache()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
+    const qint64 freeBefore = deviceFreeBytes(device);
     const QList<AppInfo> apps = appsOfModel(true);
-    if (!apps.isEmpty() && !probeAppContainer(device, apps.first().identifier)) {
-        // The device keeps its containers closed: a backup and restore still frees the caches.
-        const qint64 freeBefore = deviceFreeBytes(device);
-        QDir folder;
-        if (!backUp(device, folder) || !restore(device, folder))
-            return;
-        showInfoBox(QStringLiteral("Successfully removed App Cache & Junk.") +
-                    gainedText(device, freeBefore));
-        return;
-    }
     ProgressForm form(QString(), this);
     IOSClearAppCacheThread worker(device, apps, &form, this);
     if (!runStep(form, worker))
+        return;
+    m_restoreRestarts = false;
+    if (!worker.refused.isEmpty()) {
+        // The device keeps these containers closed: a backup and a removing restore still frees
+        // their caches, which no backup holds.
+        QDir folder;
+        if (!backUp(device, folder) || !restore(device, folder))
+            return;
+        const QString closed =
+            worker.refused.size() == 1
+                ? QStringLiteral(" The caches of 1 app whose container the device keeps closed were freed "
+                                 "through a backup and restore.")
+                : QStringLiteral(" The caches of %1 apps whose containers the device keeps closed were freed "
+                                 "through a backup and restore.")
+                      .arg(worker.refused.size());
+        // With every ticked container closed, only the backup and restore did anything.
+        const QString done = worker.refused.size() == apps.size()
+                                 ? QStringLiteral("Successfully removed App Cache & Junk.")
+                                 : worker.clearedText() + closed;
+        showInfoBox(done + gainedText(device, freeBefore));
+    }
+    // A phone restarting after the restore reloads its apps when it is back.
+    if (m_restoreRestarts)
         return;
     showDeviceInfo(device);
     scanAppCache();

@@ -79,7 +79,6 @@ private:
     void listSimulatedDevices();
     void showSimulatedDeviceData(const IOSDevice& device);
     QString simulatedDataPath(const IOSDevice& device) const;
-    bool probeAppContainer(const IOSDevice& device, const QString& identifier);
     // After a restore: re-reads the device's storage and says how much free space it gained since
     // `freeBefore` (empty when that is unknown).
     QString gainedText(const IOSDevice& device, qint64 freeBefore);

@@ -1,5 +1,6 @@
 // The installation proxy, house arrest and AFC services of a simulated device.
-//   apps.plist                    the installed user apps, in the order the device lists them
+//   apps.plist                    the installed apps ("ApplicationType" "User" or "System"), in the
+//                                 order the device lists them
 //   containers/<identifier>/      each app's container
 //   media/                        what "com.apple.afc" shows
 // Switches: "BrowseBatchSize" (apps per Browse reply, default 3), "RefusedContainers" (identifiers
@@ -8,11 +9,67 @@
 #include "SimAfc.h"
 #include "SimServices.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 
 namespace {
+
+bool validIdentifier(const std::string& id)
+{
+    return !id.empty() && id != "." && id != ".." && id.find('/') == std::string::npos;
+}
+
+// Bytes in the files under a folder.
+long long folderBytes(const std::string& path)
+{
+    long long total = 0;
+    DIR* dir = opendir(path.c_str());
+    if (!dir)
+        return 0;
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string child = path + "/" + name;
+        struct stat st
+        {
+        };
+        if (lstat(child.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            total += folderBytes(child);
+        else if (S_ISREG(st.st_mode))
+            total += st.st_size;
+    }
+    closedir(dir);
+    return total;
+}
+
+// One app as Browse reports it. "ReturnAttributes" names the keys to send (all of the entry when
+// absent); the disk usage is worked out only when asked for ("StaticDiskUsage", the app itself,
+// from its entry; "DynamicDiskUsage", its documents and data: the container), as in
+// libimobiledevice issues 130, 469 and 511.
+plist_t browseEntry(const SimDevice& device, plist_t app, plist_t attributes)
+{
+    if (!attributes || plist_get_node_type(attributes) != PLIST_ARRAY)
+        return plist_copy(app);
+    plist_t entry = plist_new_dict();
+    for (uint32_t i = 0; i < plist_array_get_size(attributes); ++i) {
+        const std::string key = plistString(plist_array_get_item(attributes, i));
+        if (key == "DynamicDiskUsage") {
+            const std::string identifier = plistDictString(app, "CFBundleIdentifier");
+            if (validIdentifier(identifier))
+                plist_dict_set_item(
+                    entry, key.c_str(),
+                    plist_new_uint(uint64_t(folderBytes(device.folder + "/containers/" + identifier))));
+        } else if (plist_t value = plist_dict_get_item(app, key.c_str())) {
+            plist_dict_set_item(entry, key.c_str(), plist_copy(value));
+        }
+    }
+    return entry;
+}
 
 void installationProxy(SimSocket& socket)
 {
@@ -20,16 +77,35 @@ void installationProxy(SimSocket& socket)
     if (!request)
         return;
     const std::string command = plistDictString(request, "Command");
+    plist_t options = plist_dict_get_item(request, "ClientOptions");
+    // "User", "System" or "Any" (the default).
+    std::string type = options ? plistDictString(options, "ApplicationType") : std::string();
+    if (type.empty())
+        type = "Any";
+    plist_t attributes = options ? plist_copy(plist_dict_get_item(options, "ReturnAttributes")) : nullptr;
     plist_free(request);
     if (command != "Browse") {
         plist_t error = plist_new_dict();
         plist_dict_set_item(error, "Error", plist_new_string("UnknownCommand"));
         socket.writeMessage(error);
         plist_free(error);
+        if (attributes)
+            plist_free(attributes);
         return;
     }
-    plist_t apps = readPlistFile(socket.device().folder + "/apps.plist");
-    const uint32_t total = apps && plist_get_node_type(apps) == PLIST_ARRAY ? plist_array_get_size(apps) : 0;
+    plist_t all = readPlistFile(socket.device().folder + "/apps.plist");
+    plist_t apps = plist_new_array();
+    for (uint32_t i = 0; all && plist_get_node_type(all) == PLIST_ARRAY && i < plist_array_get_size(all);
+         ++i) {
+        plist_t app = plist_array_get_item(all, i);
+        if (type == "Any" || plistDictString(app, "ApplicationType") == type)
+            plist_array_append_item(apps, browseEntry(socket.device(), app, attributes));
+    }
+    if (all)
+        plist_free(all);
+    if (attributes)
+        plist_free(attributes);
+    const uint32_t total = plist_array_get_size(apps);
     long long batch = socket.device().number("BrowseBatchSize", 3);
     if (batch < 1)
         batch = 1;
@@ -57,11 +133,6 @@ void installationProxy(SimSocket& socket)
     plist_dict_set_item(done, "Status", plist_new_string("Complete"));
     socket.writeMessage(done);
     plist_free(done);
-}
-
-bool validIdentifier(const std::string& id)
-{
-    return !id.empty() && id != "." && id != ".." && id.find('/') == std::string::npos;
 }
 
 void houseArrest(SimSocket& socket)

@@ -150,7 +150,8 @@ void SimDeviceFolder::remove()
 QDir SimDeviceFolder::addApp(const QString& identifier, const QString& name)
 {
     QVariantMap app{{QStringLiteral("CFBundleIdentifier"), identifier},
-                    {QStringLiteral("ApplicationType"), QStringLiteral("User")}};
+                    {QStringLiteral("ApplicationType"), QStringLiteral("User")},
+                    {QStringLiteral("StaticDiskUsage"), qint64(24000000 + 1000 * m_apps.size())}};
     if (!name.isEmpty())
         app.insert(QStringLiteral("CFBundleName"), name);
     m_apps << app;
@@ -158,6 +159,15 @@ QDir SimDeviceFolder::addApp(const QString& identifier, const QString& name)
     const QString container = m_dir.filePath(QStringLiteral("containers/") + identifier);
     QDir().mkpath(container);
     return QDir(container);
+}
+
+void SimDeviceFolder::addSystemApp(const QString& identifier, const QString& name)
+{
+    m_apps << QVariantMap{{QStringLiteral("CFBundleIdentifier"), identifier},
+                          {QStringLiteral("CFBundleName"), name},
+                          {QStringLiteral("ApplicationType"), QStringLiteral("System")},
+                          {QStringLiteral("StaticDiskUsage"), qint64(12000000)}};
+    writeAtomically(m_dir.filePath(QStringLiteral("apps.plist")), toPlistXml(m_apps));
 }
 
 void SimDeviceFolder::writeFile(const QString& path, const QByteArray& content)

@@ -33,6 +33,8 @@ public:
 
     // An installed app with an empty container; name empty leaves "CFBundleName" out.
     QDir addApp(const QString& identifier, const QString& name);
+    // An app of the system ("ApplicationType" "System"): listed only to requests that ask for those.
+    void addSystemApp(const QString& identifier, const QString& name);
     // A file below the device folder (parents created).
     static void writeFile(const QString& path, const QByteArray& content);
 

@@ -224,4 +224,7 @@ void buildSimPhone(SimDeviceFolder& phone, const SimPhoneContent& c)
         SimDeviceFolder::writeFile(container.filePath(QStringLiteral("Documents/userdata.sqlite")),
                                    bytes(40 * k, seed++));
     }
+    // Phones list their own apps too, to requests that ask for them.
+    if (c.appCount > 0)
+        phone.addSystemApp(QStringLiteral("com.apple.mobilesafari"), QStringLiteral("Safari"));
 }

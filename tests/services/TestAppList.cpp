@@ -1,6 +1,8 @@
 #include "AppFolders.h"
+#include "CFType.h"
 #include "IOSLoadAppThread.h"
 #include "ItemModelAppIcon.h"
+#include "MobileDeviceManager.h"
 #include "ProgressForm.h"
 #include "SimSession.h"
 #include "WorkerRun.h"
@@ -87,6 +89,62 @@ private slots:
         phone.remove();
     }
 
+    // The list asks for the user's apps only, and for the names and disk usage it shows. The
+    // simulated phone answers as phones do: only the attributes asked for, disk usage only when
+    // asked (libimobiledevice issues 130, 469, 511), every app when no type is given.
+    void theListAsksForUserAppsAndTheirSizes()
+    {
+        SimDeviceFolder phone(m_sim.root.path(), QStringLiteral("sizes"));
+        const QDir mail = phone.addApp(QStringLiteral("com.example.mail"), QStringLiteral("Mail"));
+        SimDeviceFolder::writeFile(mail.filePath(QStringLiteral("Documents/inbox.db")),
+                                   QByteArray(3000, 'm'));
+        SimDeviceFolder::writeFile(mail.filePath(QStringLiteral("Library/Caches/c")), QByteArray(500, 'c'));
+        phone.addSystemApp(QStringLiteral("com.apple.mobilesafari"), QStringLiteral("Safari"));
+        const IOSDevice device = m_sim.attach(phone);
+        const QList<AppInfo> apps = load(device);
+        QCOMPARE(apps.size(), 1);
+        QCOMPARE(apps.at(0).dataBytes, qint64(3500));
+        QCOMPARE(apps.at(0).bundleBytes, qint64(24000000));
+
+        auto browse = [&](const CFType& options) {
+            int socket = -1;
+            mobiledevice_start_service(device.device, QStringLiteral("com.apple.mobile.installation_proxy"),
+                                       socket);
+            CFType request = CFType::newDictionary();
+            request.setValue(CFType::fromString(QStringLiteral("Command")),
+                             CFType::fromString(QStringLiteral("Browse")));
+            request.setValue(CFType::fromString(QStringLiteral("ClientOptions")), options);
+            mobiledevice_sendmsg(socket, request, false, 10000);
+            QList<CFType> entries;
+            for (;;) {
+                const CFType reply = mobiledevice_recmsg(socket, request, 10000);
+                const CFType list = reply.value(QStringLiteral("CurrentList"));
+                // Entries borrowed from the reply would go with it: each is copied.
+                for (int i = 0; i < list.arrayCount(); ++i)
+                    entries << CFType(plist_copy(list.arrayValue(i).ref()), true);
+                if (reply.value(QStringLiteral("Status")).toString() == QLatin1String("Complete") ||
+                    reply.isNull())
+                    break;
+            }
+            mobiledevice_close_socket(socket);
+            return entries;
+        };
+        const QList<CFType> every = browse(CFType::newDictionary());
+        QCOMPARE(every.size(), 2);
+        QVERIFY(every.at(0).value(QStringLiteral("DynamicDiskUsage")).isNull());
+        CFType only = CFType::newDictionary();
+        CFType names = CFType::newArray();
+        names.appendValue(CFType::fromString(QStringLiteral("CFBundleName")));
+        only.setValue(CFType::fromString(QStringLiteral("ReturnAttributes")), names);
+        only.setValue(CFType::fromString(QStringLiteral("ApplicationType")),
+                      CFType::fromString(QStringLiteral("System")));
+        const QList<CFType> system = browse(only);
+        QCOMPARE(system.size(), 1);
+        QCOMPARE(system.at(0).value(QStringLiteral("CFBundleName")).toString(), QStringLiteral("Safari"));
+        QVERIFY(system.at(0).value(QStringLiteral("CFBundleIdentifier")).isNull());
+        phone.remove();
+    }
+
     void noAppsAndUnsafeIdentifiers()
     {
         SimDeviceFolder phone(m_sim.root.path(), QStringLiteral("noapps"));
@@ -167,6 +225,20 @@ private slots:
         QCOMPARE(checked.count(), 1);
         QCOMPARE(changed.count(), 2);
         QVERIFY(!model.setData(i0, QStringLiteral("x"), Qt::EditRole));
+
+        // Before a Scan, the data size the phone reports; after it, the caches or, for a container
+        // the phone keeps closed, a dash (not measured is not 0).
+        AppInfo sized{QStringLiteral("d"), QStringLiteral("Notes")};
+        sized.dataBytes = 2048;
+        auto* notes = new _APPIconItemNode(nullptr, sized, QString(), true, false);
+        model.appendNode(notes);
+        const QModelIndex i3 = model.index(3, 0);
+        QCOMPARE(i3.data().toString(), QStringLiteral("Notes\nData 2.0 KB"));
+        notes->size = 1024;
+        QCOMPARE(i3.data().toString(), QStringLiteral("Notes\n(1.0 KB)"));
+        notes->measurable = false;
+        QCOMPARE(i3.data().toString(), QStringLiteral("Notes\n(\u2013)"));
+        QVERIFY(i3.data(Qt::ToolTipRole).toString().contains(QStringLiteral("container closed")));
     }
 };
 
