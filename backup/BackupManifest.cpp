@@ -9,6 +9,9 @@
 
 #include <stdexcept>
 
+BackupManifest::BackupManifest() = default;
+BackupManifest::~BackupManifest() = default;
+
 bool BackupManifest::locate(const QDir& backupDir)
 {
     m_dir = backupDir;
@@ -27,7 +30,7 @@ bool BackupManifest::locate(const QDir& backupDir)
     return true;
 }
 
-void BackupManifest::read()
+void BackupManifest::open()
 {
     // The files of an encrypted backup cannot be edited (its Manifest.db is not even a database):
     // nothing is counted or written for it.
@@ -35,12 +38,69 @@ void BackupManifest::read()
     if (plist.open(QIODevice::ReadOnly) &&
         CFType::fromPlistBytes(plist.readAll()).value(QStringLiteral("IsEncrypted")).toBool(false))
         throw std::runtime_error(encryptedBackupText(m_path).toUtf8().toStdString());
-    if (m_format == Format::Mbdb) {
+    m_records.clear();
+    m_readNames.clear();
+    m_refreshed.clear();
+    m_reader.reset();
+    if (m_format == Format::Mbdb)
         m_records = readManifestMbdb(m_path);
-        return;
+    else
+        reader();
+    m_open = true;
+}
+
+void BackupManifest::read()
+{
+    open();
+    if (m_format == Format::Db)
+        reader().all([this](const QString& name, MbdbRecord& r) { take(name, r); });
+}
+
+ManifestDbReader& BackupManifest::reader()
+{
+    if (!m_reader) {
+        m_reader = std::make_unique<ManifestDbReader>(m_path);
+        m_reader->setInterrupt([this] { return m_interrupted && m_interrupted(); });
     }
-    m_records = readManifestDb(m_path);
-    m_readNames = QSet<QString>(m_records.keyBegin(), m_records.keyEnd());
+    return *m_reader;
+}
+
+void BackupManifest::take(const QString& name, MbdbRecord& record)
+{
+    if (m_readNames.contains(name))
+        return;
+    m_readNames.insert(name);
+    m_records.insert(name, std::move(record));
+}
+
+QStringList BackupManifest::select(const QList<RecordRule>& rules)
+{
+    QStringList names;
+    if (m_format == Format::Mbdb) {
+        for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
+            if (RecordRule::anyMatches(rules, it->domain.textBytes(), it->path.textBytes()))
+                names << it.key();
+        }
+        return names;
+    }
+    reader().select(rules, [this, &names](const QString& name, MbdbRecord& r) {
+        take(name, r);
+        if (m_records.contains(name))
+            names << name;
+    });
+    return names;
+}
+
+void BackupManifest::load(const QStringList& names)
+{
+    if (m_format == Format::Mbdb)
+        return;
+    QStringList missing;
+    for (const QString& name : names) {
+        if (!m_readNames.contains(name))
+            missing << name;
+    }
+    reader().byNames(missing, [this](const QString& name, MbdbRecord& r) { take(name, r); });
 }
 
 void BackupManifest::write()
@@ -49,6 +109,8 @@ void BackupManifest::write()
         writeManifestMbdb(m_records, m_path);
         return;
     }
+    // The reader's copy of the manifest goes first; the file itself is written.
+    m_reader.reset();
     QSet<QString> removed;
     for (const QString& name : m_readNames) {
         if (!m_records.contains(name))

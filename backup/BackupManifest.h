@@ -1,9 +1,15 @@
 #pragma once
 
 #include "MbdbRecord.h"
+#include "RecordRule.h"
 
 #include <QDir>
 #include <QSet>
+
+#include <functional>
+#include <memory>
+
+class ManifestDbReader;
 
 // The manifest of one backup folder, whichever format it has: Manifest.mbdb (iOS 9 and earlier;
 // files at the top of the folder) or Manifest.db (iOS 10 and later; each file in the folder named
@@ -11,6 +17,11 @@
 class BackupManifest
 {
 public:
+    BackupManifest();
+    ~BackupManifest();
+    BackupManifest(const BackupManifest&) = delete;
+    BackupManifest& operator=(const BackupManifest&) = delete;
+
     enum class Format
     {
         Mbdb,
@@ -25,6 +36,20 @@ public:
 
     // Throws std::runtime_error naming the file on failure (an encrypted backup included).
     void read();
+    // Opens the manifest for records asked for by rule or by name: Manifest.mbdb is read whole,
+    // Manifest.db only as far as asked (its objects are decoded only for the records found).
+    // Throws as read().
+    void open();
+    bool isOpen() const { return m_open; }
+    // Loads the records that a rule matches and gives their names. A record taken out of
+    // records() before stays out.
+    QStringList select(const QList<RecordRule>& rules);
+    // Loads the records of these names that the manifest lists.
+    void load(const QStringList& names);
+    // Asked during a long look-up in Manifest.db; true ends it with an error.
+    void setInterrupt(std::function<bool()> interrupted) { m_interrupted = std::move(interrupted); }
+
+    // The records loaded so far (all of them after read(), and always for Manifest.mbdb).
     ManifestMap& records() { return m_records; }
     const ManifestMap& records() const { return m_records; }
     // Records whose file was replaced; their new times and digest are written back.
@@ -39,7 +64,14 @@ public:
     static QString encryptedBackupText(const QString& manifestPath);
 
 private:
+    ManifestDbReader& reader();
+    // Adds a row of Manifest.db to the records unless it was loaded (or loaded and taken) before.
+    void take(const QString& name, MbdbRecord& record);
+
     QDir m_dir;
+    bool m_open = false;
+    std::unique_ptr<ManifestDbReader> m_reader;
+    std::function<bool()> m_interrupted;
     QString m_path;
     Format m_format = Format::Mbdb;
     ManifestMap m_records;

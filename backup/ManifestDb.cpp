@@ -9,6 +9,7 @@
 #include <plist/plist.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -227,34 +228,146 @@ struct LogCopy
 };
 } // namespace
 
+struct ManifestDbReader::Private
+{
+    std::unique_ptr<LogCopy> copy;
+    std::unique_ptr<Db> db;
+    QString path;
+    std::function<bool()> interrupted;
+
+    // Runs a query and hands each row on as a record.
+    void rows(sqlite3_stmt* stmt, const Take& take)
+    {
+        Statement rows(stmt);
+        int rc;
+        while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) {
+            MbdbRecord r;
+            const QByteArray fileId = columnBytes(rows.stmt, 0);
+            r.domain = text(columnBytes(rows.stmt, 1));
+            r.path = text(columnBytes(rows.stmt, 2));
+            const int flags = sqlite3_column_int(rows.stmt, 3);
+            if (!unarchiveMbFile(columnBytes(rows.stmt, 4), r))
+                fail(path, QStringLiteral("the record %1 cannot be read").arg(QString::fromUtf8(fileId)));
+            // The flags say what the entry is when the object does not.
+            if ((r.mode & 0170000) == 0)
+                r.mode = flags == 2 ? 040755 : flags == 4 ? 0120755 : 0100644;
+            take(QString::fromUtf8(fileId), r);
+        }
+        if (rc != SQLITE_DONE)
+            db->raise();
+    }
+};
+
+ManifestDbReader::ManifestDbReader(const QString& path) : d(std::make_unique<Private>())
+{
+    d->path = path;
+    // Rows not yet in the main file lie in its log.
+    if (QFileInfo(path + QStringLiteral("-wal")).size() > 0)
+        d->copy = std::make_unique<LogCopy>(path);
+    d->db = d->copy ? std::make_unique<Db>(d->copy->path, SQLITE_OPEN_READWRITE)
+                    : std::make_unique<Db>(SqliteFiles::openForReading(path), path);
+    d->db->path = path;
+}
+
+ManifestDbReader::~ManifestDbReader() = default;
+
+namespace {
+const char columns[] = "SELECT fileID, domain, relativePath, flags, file FROM Files";
+
+// The text of a column as RecordRule sees it.
+QByteArrayView columnText(sqlite3_value* value)
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+    return textUpToZero(QByteArrayView(text ? text : "", sqlite3_value_bytes(value)));
+}
+} // namespace
+
+void ManifestDbReader::select(const QList<RecordRule>& rules, const Take& take)
+{
+    if (rules.isEmpty())
+        return;
+    // The rules themselves decide, as a function of the connection; a case-sensitive prefix also
+    // bounds the path, so SQLite can look it up in the path index instead of reading every row.
+    sqlite3_create_function_v2(
+        d->db->db, "spacewell_rules_match", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+        const_cast<QList<RecordRule>*>(&rules),
+        [](sqlite3_context* context, int, sqlite3_value** values) {
+            const auto* rules = static_cast<const QList<RecordRule>*>(sqlite3_user_data(context));
+            sqlite3_result_int(
+                context,
+                RecordRule::anyMatches(*rules, columnText(values[0]), columnText(values[1])) ? 1 : 0);
+        },
+        nullptr, nullptr, nullptr);
+    bool bounded = true;
+    QList<QByteArray> ranges;
+    for (const RecordRule& rule : rules) {
+        bounded = bounded && rule.prefixCase == Qt::CaseSensitive;
+        for (const QByteArray& prefix : rule.prefixes) {
+            bounded = bounded && !prefix.isEmpty() && uchar(prefix.back()) < 0x7f;
+            QByteArray end = prefix;
+            if (!end.isEmpty())
+                end.back() = char(end.back() + 1);
+            ranges << prefix << end;
+        }
+    }
+    QByteArray sql = columns;
+    sql += " WHERE ";
+    if (bounded) {
+        sql += '(';
+        for (qsizetype i = 0; i < ranges.size(); i += 2)
+            sql += (i ? " OR " : "") + QByteArray("(relativePath >= ? AND relativePath < ?)");
+        sql += ") AND ";
+    }
+    sql += "spacewell_rules_match(domain, relativePath)";
+    sqlite3_stmt* stmt = d->db->prepare(sql.constData());
+    if (bounded) {
+        for (qsizetype i = 0; i < ranges.size(); ++i)
+            sqlite3_bind_text(stmt, int(i + 1), ranges.at(i).constData(), int(ranges.at(i).size()),
+                              SQLITE_TRANSIENT);
+    }
+    d->rows(stmt, take);
+}
+
+void ManifestDbReader::byNames(const QStringList& names, const Take& take)
+{
+    // A statement per batch of names: fileID IN (?, ?, ...), within SQLite's limit of variables.
+    constexpr qsizetype batch = 500;
+    for (qsizetype first = 0; first < names.size(); first += batch) {
+        const qsizetype n = std::min(batch, names.size() - first);
+        QByteArray sql = QByteArray(columns) + " WHERE fileID IN (";
+        for (qsizetype i = 0; i < n; ++i)
+            sql += i ? ", ?" : "?";
+        sql += ')';
+        sqlite3_stmt* stmt = d->db->prepare(sql.constData());
+        for (qsizetype i = 0; i < n; ++i) {
+            const QByteArray key = names.at(first + i).toUtf8();
+            sqlite3_bind_text(stmt, int(i + 1), key.constData(), int(key.size()), SQLITE_TRANSIENT);
+        }
+        d->rows(stmt, take);
+    }
+}
+
+void ManifestDbReader::setInterrupt(std::function<bool()> interrupted)
+{
+    d->interrupted = std::move(interrupted);
+    sqlite3_progress_handler(
+        d->db->db, 10000,
+        [](void* p) {
+            const auto* self = static_cast<Private*>(p);
+            return self->interrupted && self->interrupted() ? 1 : 0;
+        },
+        d.get());
+}
+
+void ManifestDbReader::all(const Take& take)
+{
+    d->rows(d->db->prepare(columns), take);
+}
+
 ManifestMap readManifestDb(const QString& path)
 {
-    // Rows not yet in the main file lie in its log.
-    std::unique_ptr<LogCopy> copy;
-    if (QFileInfo(path + QStringLiteral("-wal")).size() > 0)
-        copy = std::make_unique<LogCopy>(path);
-    std::unique_ptr<Db> opened = copy ? std::make_unique<Db>(copy->path, SQLITE_OPEN_READWRITE)
-                                      : std::make_unique<Db>(SqliteFiles::openForReading(path), path);
-    Db& db = *opened;
-    db.path = path;
-    Statement rows(db.prepare("SELECT fileID, domain, relativePath, flags, file FROM Files"));
     ManifestMap map;
-    int rc;
-    while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) {
-        MbdbRecord r;
-        const QByteArray fileId = columnBytes(rows.stmt, 0);
-        r.domain = text(columnBytes(rows.stmt, 1));
-        r.path = text(columnBytes(rows.stmt, 2));
-        const int flags = sqlite3_column_int(rows.stmt, 3);
-        if (!unarchiveMbFile(columnBytes(rows.stmt, 4), r))
-            fail(path, QStringLiteral("the record %1 cannot be read").arg(QString::fromUtf8(fileId)));
-        // The flags say what the entry is when the object does not.
-        if ((r.mode & 0170000) == 0)
-            r.mode = flags == 2 ? 040755 : flags == 4 ? 0120755 : 0100644;
-        map.insert(QString::fromUtf8(fileId), r);
-    }
-    if (rc != SQLITE_DONE)
-        db.raise();
+    ManifestDbReader(path).all([&map](const QString& name, MbdbRecord& r) { map.insert(name, r); });
     return map;
 }
 

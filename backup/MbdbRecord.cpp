@@ -4,12 +4,17 @@
 
 #include <cstring>
 
+QByteArrayView textUpToZero(QByteArrayView bytes)
+{
+    const qsizetype zero = bytes.indexOf('\0');
+    return zero < 0 ? bytes : bytes.first(zero);
+}
+
 QByteArrayView MbdbString::textBytes() const
 {
     if (!isPresent())
         return QByteArrayView();
-    const qsizetype zero = bytes.indexOf('\0');
-    return QByteArrayView(bytes.constData(), zero < 0 ? bytes.size() : zero);
+    return textUpToZero(bytes);
 }
 
 QString MbdbString::toText() const
@@ -20,24 +25,32 @@ QString MbdbString::toText() const
 }
 
 // ASCII text compares byte by byte; anything else goes through Unicode case folding.
-bool MbdbString::equalsIgnoreCase(QLatin1String text) const
+bool textEqualsIgnoreCase(QByteArrayView b, QLatin1String text)
 {
-    const QByteArrayView b = textBytes();
     if (!isAsciiBytes(b))
-        return toText().compare(text, Qt::CaseInsensitive) == 0;
+        return QString::fromUtf8(b).compare(text, Qt::CaseInsensitive) == 0;
     return b.size() == text.size() && qstrnicmp(b.data(), text.data(), size_t(b.size())) == 0;
 }
 
-bool MbdbString::startsWith(QLatin1String prefix, Qt::CaseSensitivity cs) const
+bool textStartsWith(QByteArrayView b, QLatin1String prefix, Qt::CaseSensitivity cs)
 {
-    const QByteArrayView b = textBytes();
     if (cs == Qt::CaseInsensitive && !isAsciiBytes(b))
-        return toText().startsWith(prefix, cs);
+        return QString::fromUtf8(b).startsWith(prefix, cs);
     if (b.size() < prefix.size())
         return false;
     if (cs == Qt::CaseSensitive)
         return std::memcmp(b.data(), prefix.data(), size_t(prefix.size())) == 0;
     return qstrnicmp(b.data(), prefix.data(), size_t(prefix.size())) == 0;
+}
+
+bool MbdbString::equalsIgnoreCase(QLatin1String text) const
+{
+    return textEqualsIgnoreCase(textBytes(), text);
+}
+
+bool MbdbString::startsWith(QLatin1String prefix, Qt::CaseSensitivity cs) const
+{
+    return textStartsWith(textBytes(), prefix, cs);
 }
 
 void MbdbString::setBytes(const QByteArray& data)

@@ -51,6 +51,13 @@ struct MbdbRecord
     bool isEmptyEntry() const;
 };
 
+// The comparisons of MbdbString on text bytes (UTF-8, cut at the first zero byte): ASCII text
+// compares byte by byte, anything else as decoded text.
+bool textEqualsIgnoreCase(QByteArrayView text, QLatin1String other);
+bool textStartsWith(QByteArrayView text, QLatin1String prefix, Qt::CaseSensitivity cs);
+// Text bytes up to the first zero byte.
+QByteArrayView textUpToZero(QByteArrayView bytes);
+
 // Records keyed by backup file name.
 using ManifestMap = QHash<QString, MbdbRecord>;
 

@@ -23,7 +23,13 @@ QString timestamped(const QString& path)
 } // namespace
 
 BackupCleaner::BackupCleaner(const QDir& backupDir, ProgressForm* progressForm, QObject* parent)
-    : QThread(parent), backupDir(backupDir), progressForm(progressForm)
+    : QThread(parent), backupDir(backupDir), progressForm(progressForm),
+      m_ownEdit(std::make_unique<BackupEdit>(backupDir)), m_edit(m_ownEdit.get())
+{
+}
+
+BackupCleaner::BackupCleaner(BackupEdit& edit, ProgressForm* progressForm, QObject* parent)
+    : QThread(parent), backupDir(edit.backupDir()), progressForm(progressForm), m_edit(&edit)
 {
 }
 
@@ -33,34 +39,32 @@ void BackupCleaner::run()
     m_lastPercent = 0;
     foundBytes = 0;
     clearedBytes = 0;
-    m_mark.emplace(backupDir);
+    // A long look-up in the manifest stops on Cancel too; the edit outlives this cleaner.
+    manifest().setInterrupt([this] { return WorkerReport::isRejected(progressForm); });
     try {
-        if (!m_manifest.locate(backupDir))
-            throw std::runtime_error(missingManifestMessage().arg(m_manifest.path()).toStdString());
-        m_manifest.read();
-        if (work(m_manifest.records()) == Outcome::WriteManifest && !scanOnly) {
-            markChanging();
-            m_manifest.write();
-        }
-        m_mark->markWhole();
+        m_edit->open(missingManifestMessage());
+        if (work() == Outcome::WriteManifest && !scanOnly)
+            m_edit->setEdited();
+        if (m_ownEdit)
+            m_edit->finish();
+        manifest().setInterrupt(nullptr);
         removeCopies();
         WorkerReport::succeed(progressForm);
+        return;
     } catch (int) {
         // Cancelled: the dialog already ended, nothing more to say. Walks end before any change.
-        removeCopies();
     } catch (const std::exception& e) {
-        removeCopies();
-        QString text = QString::fromUtf8(e.what());
-        // A cleaner only ever edits the copy on this computer.
-        if (!scanOnly)
-            text += QStringLiteral("<br/><br/>Your device was not changed.");
-        WorkerReport::error(progressForm, text);
+        // A look-up interrupted by Cancel ends with an error nobody needs to see.
+        if (!WorkerReport::isRejected(progressForm)) {
+            QString text = QString::fromUtf8(e.what());
+            // A cleaner only ever edits the copy on this computer.
+            if (!scanOnly)
+                text += QStringLiteral("<br/><br/>Your device was not changed.");
+            WorkerReport::error(progressForm, text);
+        }
     }
-}
-
-void BackupCleaner::markChanging()
-{
-    m_mark->markChanging();
+    manifest().setInterrupt(nullptr);
+    removeCopies();
 }
 
 void BackupCleaner::removeCopies()
@@ -97,36 +101,42 @@ void BackupCleaner::reportPercent(int percent)
     WorkerReport::progress(progressForm, QString(), percent);
 }
 
-void BackupCleaner::walkRecords(ManifestMap& map, const std::function<int(qint64, qint64)>& percent,
+void BackupCleaner::walkRecords(const QList<RecordRule>& rules,
+                                const std::function<int(qint64, qint64)>& percent,
                                 const std::function<bool(const MbdbRecord&)>& visit)
 {
-    // Each record is visited once in the map's order; the removals wait until the walk is over
-    // so that they cannot disturb it.
-    const qint64 n = map.size();
+    throwIfRejected();
+    const QStringList names = manifest().select(rules);
+    ManifestMap& map = manifest().records();
+    // Each record is visited once; the removals wait until the walk is over so that they cannot
+    // disturb it. A scan leaves the records to the cleaners after it.
+    const qint64 n = names.size();
     qint64 i = 0;
-    QList<QString> removed;
-    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+    QStringList removed;
+    for (const QString& name : names) {
         ++i;
         throwIfRejected();
         reportPercent(percent(i, n));
-        if (visit(it.value()))
-            removed.append(it.key());
+        const auto it = map.constFind(name);
+        if (it != map.cend() && visit(it.value()) && !scanOnly)
+            removed.append(name);
     }
-    for (const QString& name : removed)
+    for (const QString& name : std::as_const(removed))
         map.remove(name);
 }
 
 QString BackupCleaner::databasePath(const BackupDatabase& database) const
 {
-    return m_manifest.filePath(database.fileName());
+    return m_edit->manifest().filePath(database.fileName());
 }
 
-QStringList BackupCleaner::sideRecords(const BackupDatabase& database) const
+QStringList BackupCleaner::sideRecords(const BackupDatabase& database)
 {
+    const QStringList sides = {database.sideFileName("-wal"), database.sideFileName("-shm")};
+    manifest().load(sides);
     QStringList names;
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const QString name = database.sideFileName(suffix);
-        if (m_manifest.records().contains(name))
+    for (const QString& name : sides) {
+        if (manifest().records().contains(name))
             names << name;
     }
     return names;
@@ -135,7 +145,7 @@ QStringList BackupCleaner::sideRecords(const BackupDatabase& database) const
 void BackupCleaner::openForReading(const BackupDatabase& database, Sqlite3DB& db)
 {
     const QString d = databasePath(database);
-    const QString wal = m_manifest.filePath(database.sideFileName("-wal"));
+    const QString wal = manifest().filePath(database.sideFileName("-wal"));
     if (sideRecords(database).contains(database.sideFileName("-wal")) && QFileInfo(wal).size() > 0) {
         // The log's rows count: a copy paired with it is read, and the backup stays as it was.
         const QString copy = timestamped(d);
@@ -162,14 +172,14 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
     const QStringList sides = sideRecords(database);
     qint64 size = QFileInfo(d).size();
     for (const QString& side : sides)
-        size += QFileInfo(m_manifest.filePath(side)).size();
+        size += QFileInfo(manifest().filePath(side)).size();
     foundBytes += size;
     if (scanOnly)
         return;
     clearedBytes += size;
     const QString walName = database.sideFileName("-wal");
-    const QString wal = sides.contains(walName) && QFileInfo::exists(m_manifest.filePath(walName))
-                            ? m_manifest.filePath(walName)
+    const QString wal = sides.contains(walName) && QFileInfo::exists(manifest().filePath(walName))
+                            ? manifest().filePath(walName)
                             : QString();
     m_workingCopies.insert(database.fileName(), w);
     if (!SqliteFiles::copyWithWal(d, wal, w, [this] { return WorkerReport::isRejected(progressForm); })) {
@@ -209,27 +219,29 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
     db.closeThrow();
 }
 
-void BackupCleaner::replaceWithWorkingCopy(const BackupDatabase& database, ManifestMap& map)
+void BackupCleaner::replaceWithWorkingCopy(const BackupDatabase& database)
 {
     const QString name = database.fileName();
     const QString w = m_workingCopies.value(name);
     if (w.isEmpty() || !QFileInfo(w).isFile())
         return;
     const QString d = databasePath(database);
-    markChanging();
+    m_edit->markChanging();
     // One rename replaces the database, so it is never missing from the backup, even when the
     // rename fails.
     if (std::rename(QFile::encodeName(w).constData(), QFile::encodeName(d).constData()) != 0)
         throw std::runtime_error(QStringLiteral("cant rename %1 to %2").arg(w, d).toStdString());
     m_workingCopies.remove(name);
-    refreshRecord(map, name, d);
+    refreshRecord(name, d);
     // The copy took the log's rows in; the phone must not get the old log with the new file.
     for (const QString& side : sideRecords(database))
-        map.remove(side);
+        manifest().records().remove(side);
 }
 
-void BackupCleaner::refreshRecord(ManifestMap& map, const QString& name, const QString& databasePath)
+void BackupCleaner::refreshRecord(const QString& name, const QString& databasePath)
 {
+    manifest().load({name});
+    ManifestMap& map = manifest().records();
     auto it = map.find(name);
     if (it == map.end()) {
         // A record made up here would have neither domain nor path.
@@ -245,5 +257,5 @@ void BackupCleaner::refreshRecord(ManifestMap& map, const QString& name, const Q
     record.changedTime = modified;
     const QDateTime born = info.birthTime();
     record.createdTime = born.isValid() ? quint32(born.toSecsSinceEpoch()) : modified;
-    m_manifest.markRefreshed(name);
+    manifest().markRefreshed(name);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "BackupManifest.h"
-#include "BackupStatus.h"
+#include "BackupEdit.h"
 #include "KnownDatabases.h"
 #include "MbdbRecord.h"
 
@@ -10,19 +9,23 @@
 #include <QThread>
 
 #include <functional>
-#include <optional>
+#include <memory>
 
 class ProgressForm;
 class Sqlite3DB;
 
-// The frame every backup cleaner runs in: it reads the backup's manifest, lets the cleaner find
+// The frame every backup cleaner runs in: it opens the backup's manifest, lets the cleaner find
 // (scan pass) or also remove (clear pass) what it frees, and in a clear pass writes the manifest
 // back. A cleaner never touches the device, only the backup folder.
 class BackupCleaner : public QThread
 {
     Q_OBJECT
 public:
+    // A cleaner on its own: it reads the manifest and, in a clear pass, writes it back.
     BackupCleaner(const QDir& backupDir, ProgressForm* progressForm, QObject* parent);
+    // One of several cleaners of a flow: they share the edit's manifest, and the flow finishes
+    // the edit after the last of them.
+    BackupCleaner(BackupEdit& edit, ProgressForm* progressForm, QObject* parent);
 
     bool scanOnly = false;
     QDir backupDir;
@@ -42,11 +45,11 @@ protected:
     virtual QString statusText() const = 0;
     // "<Cleaner>, can not find %1." with %1 the manifest path.
     virtual QString missingManifestMessage() const = 0;
-    virtual Outcome work(ManifestMap& map) = 0;
+    virtual Outcome work() = 0;
 
-    // Visits every record once, in the map's order, with the cancellation check and a progress
-    // report before each. visit returns true to remove the record.
-    void walkRecords(ManifestMap& map, const std::function<int(qint64 i, qint64 n)>& percent,
+    // Visits once each record that a rule matches, with the cancellation check and a progress
+    // report before each. visit returns true to remove the record (clear pass only).
+    void walkRecords(const QList<RecordRule>& rules, const std::function<int(qint64 i, qint64 n)>& percent,
                      const std::function<bool(const MbdbRecord&)>& visit);
     void throwIfRejected() const;
     // Counts a record that goes: its size is found, and in a clear pass also cleared. Folders and
@@ -66,19 +69,18 @@ protected:
                          const std::function<QStringList(Sqlite3DB&)>& statements);
     // Puts the working copy in place of the database, refreshes its record and drops the records
     // of the files beside it, whose rows the copy now holds.
-    void replaceWithWorkingCopy(const BackupDatabase& database, ManifestMap& map);
-    void refreshRecord(ManifestMap& map, const QString& name, const QString& databasePath);
+    void replaceWithWorkingCopy(const BackupDatabase& database);
+    void refreshRecord(const QString& name, const QString& databasePath);
 
 private:
     // Names of the records of the log and shared-memory files that the manifest lists beside a
     // database.
-    QStringList sideRecords(const BackupDatabase& database) const;
-    // Before the first change to the folder: the backup is marked as not whole.
-    void markChanging();
+    QStringList sideRecords(const BackupDatabase& database);
     void removeCopies();
+    BackupManifest& manifest() { return m_edit->manifest(); }
 
-    BackupManifest m_manifest;
-    std::optional<BackupEditMark> m_mark;
+    std::unique_ptr<BackupEdit> m_ownEdit;
+    BackupEdit* m_edit;
     QHash<QString, QString> m_workingCopies;
     QStringList m_readCopies;
     int m_lastPercent = -1;

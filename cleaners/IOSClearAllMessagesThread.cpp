@@ -57,7 +57,7 @@ QString IOSClearAllMessagesThread::missingManifestMessage() const
     return QStringLiteral("IOSClearAllMessagesThread, can not find %1.");
 }
 
-BackupCleaner::Outcome IOSClearAllMessagesThread::work(ManifestMap& map)
+BackupCleaner::Outcome IOSClearAllMessagesThread::work()
 {
     const BackupDatabase& database = KnownDatabases::messages;
     if (!QFileInfo(databasePath(database)).isFile()) {
@@ -66,21 +66,16 @@ BackupCleaner::Outcome IOSClearAllMessagesThread::work(ManifestMap& map)
     }
     editWorkingCopy(database, QStringLiteral("cant copy sms db to %1"), emptyingStatements);
 
+    const RecordRule media{{"MediaDomain"}, {"Library/SMS/Attachments/", "Library/SMS/Parts/"}};
+    const RecordRule drafts{{"HomeDomain"}, {"Library/SMS/Drafts/"}};
     walkRecords(
-        map, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
+        {media, drafts}, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
         [this](const MbdbRecord& r) {
-            const bool media = r.domain.equalsIgnoreCase(QLatin1String("MediaDomain")) &&
-                               (r.path.startsWith(QLatin1String("Library/SMS/Attachments/")) ||
-                                r.path.startsWith(QLatin1String("Library/SMS/Parts/")));
-            const bool draft = r.domain.equalsIgnoreCase(QLatin1String("HomeDomain")) &&
-                               r.path.startsWith(QLatin1String("Library/SMS/Drafts/"));
-            if (!media && !draft)
-                return false;
             countRemoved(r);
             return true;
         });
 
     if (!scanOnly)
-        replaceWithWorkingCopy(database, map);
+        replaceWithWorkingCopy(database);
     return Outcome::WriteManifest;
 }

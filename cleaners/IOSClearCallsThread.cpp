@@ -12,7 +12,7 @@ QString IOSClearCallsThread::missingManifestMessage() const
     return QStringLiteral("IOSClearCallsThread, can not find %1.");
 }
 
-BackupCleaner::Outcome IOSClearCallsThread::work(ManifestMap& map)
+BackupCleaner::Outcome IOSClearCallsThread::work()
 {
     const QString copyFailure = QStringLiteral("cant copy db to %1");
     editWorkingCopy(KnownDatabases::callHistory, copyFailure, [](Sqlite3DB&) {
@@ -27,8 +27,8 @@ BackupCleaner::Outcome IOSClearCallsThread::work(ManifestMap& map)
                            QStringLiteral("vacuum")};
     });
     if (!scanOnly) {
-        replaceWithWorkingCopy(KnownDatabases::callHistory, map);
-        replaceWithWorkingCopy(KnownDatabases::callHistoryStore, map);
+        replaceWithWorkingCopy(KnownDatabases::callHistory);
+        replaceWithWorkingCopy(KnownDatabases::callHistoryStore);
     }
     return Outcome::WriteManifest;
 }

@@ -12,5 +12,5 @@ public:
 protected:
     QString statusText() const override;
     QString missingManifestMessage() const override;
-    Outcome work(ManifestMap& map) override;
+    Outcome work() override;
 };

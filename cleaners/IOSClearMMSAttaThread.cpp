@@ -27,7 +27,7 @@ void IOSClearMMSAttaThread::addAttachmentFolder(QSet<QString>& referenced, const
     referenced.insert(folder);
 }
 
-BackupCleaner::Outcome IOSClearMMSAttaThread::work(ManifestMap& map)
+BackupCleaner::Outcome IOSClearMMSAttaThread::work()
 {
     if (!QFileInfo(databasePath(KnownDatabases::messages)).isFile()) {
         qWarning("IOSClearMMSAttaThread, could not find %s.", KnownDatabases::messages.name);
@@ -87,14 +87,13 @@ BackupCleaner::Outcome IOSClearMMSAttaThread::work(ManifestMap& map)
         }
     }
 
+    const RecordRule media{{"MediaDomain"}, {"Library/SMS/Attachments/", "Library/SMS/Parts/"}};
     walkRecords(
-        map, [](qint64 i, qint64 n) { return int(double(i) * 50 / double(n) + 50); },
+        {media}, [](qint64 i, qint64 n) { return int(double(i) * 50 / double(n) + 50); },
         [this, &referenced](const MbdbRecord& r) {
-            if (r.isEmptyEntry() || !r.domain.equalsIgnoreCase(QLatin1String("MediaDomain")))
+            if (r.isEmptyEntry())
                 return false;
             const bool attachment = r.path.startsWith(QLatin1String("Library/SMS/Attachments/"));
-            if (!attachment && !r.path.startsWith(QLatin1String("Library/SMS/Parts/")))
-                return false;
             const QString path = r.path.toText();
             bool orphaned = false;
             if (attachment) {

@@ -14,7 +14,7 @@ public:
 protected:
     QString statusText() const override;
     QString missingManifestMessage() const override;
-    Outcome work(ManifestMap& map) override;
+    Outcome work() override;
 
 private:
     void addAttachmentFolder(QSet<QString>& referenced, const QString& fileName);

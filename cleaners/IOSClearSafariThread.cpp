@@ -32,7 +32,7 @@ QString IOSClearSafariThread::missingManifestMessage() const
     return QStringLiteral("IOSClearSafariThread, can not find %1.");
 }
 
-BackupCleaner::Outcome IOSClearSafariThread::work(ManifestMap& map)
+BackupCleaner::Outcome IOSClearSafariThread::work()
 {
     // Up to iOS 9 the history lies in Safari's own domain, from iOS 10 on in the home domain; a
     // backup may hold either or both.
@@ -40,22 +40,19 @@ BackupCleaner::Outcome IOSClearSafariThread::work(ManifestMap& map)
     editWorkingCopy(KnownDatabases::safariHistory, copyFailure, emptyingStatements);
     editWorkingCopy(KnownDatabases::safariHistoryHome, copyFailure, emptyingStatements);
 
+    const RecordRule safari{{"AppDomain-com.apple.mobilesafari"},
+                            {"Library/WebKit/WebsiteData/LocalStorage/", "Library/Safari/Thumbnails/",
+                             "Library/Safari/History.plist"}};
     walkRecords(
-        map, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
+        {safari}, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
         [this](const MbdbRecord& r) {
-            if (!r.domain.equalsIgnoreCase(QLatin1String("AppDomain-com.apple.mobilesafari")))
-                return false;
-            if (!r.path.startsWith(QLatin1String("Library/WebKit/WebsiteData/LocalStorage/")) &&
-                !r.path.startsWith(QLatin1String("Library/Safari/Thumbnails/")) &&
-                !r.path.startsWith(QLatin1String("Library/Safari/History.plist")))
-                return false;
             countRemoved(r);
             return true;
         });
 
     if (!scanOnly) {
-        replaceWithWorkingCopy(KnownDatabases::safariHistory, map);
-        replaceWithWorkingCopy(KnownDatabases::safariHistoryHome, map);
+        replaceWithWorkingCopy(KnownDatabases::safariHistory);
+        replaceWithWorkingCopy(KnownDatabases::safariHistoryHome);
     }
     return Outcome::WriteManifest;
 }

@@ -10,15 +10,13 @@ QString IOSClearSysThread::missingManifestMessage() const
     return QStringLiteral("IOSClearSysThread, can not find %1.");
 }
 
-BackupCleaner::Outcome IOSClearSysThread::work(ManifestMap& map)
+BackupCleaner::Outcome IOSClearSysThread::work()
 {
+    const RecordRule caches{{"RootDomain", "HomeDomain"}, {"Library/Caches/"}, Qt::CaseInsensitive};
     walkRecords(
-        map, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
+        {caches}, [](qint64 i, qint64 n) { return int(double(i) * 100 / double(n)); },
         [this](const MbdbRecord& r) {
-            const bool selected = (r.domain.equalsIgnoreCase(QLatin1String("RootDomain")) ||
-                                   r.domain.equalsIgnoreCase(QLatin1String("HomeDomain"))) &&
-                                  !r.isEmptyEntry() &&
-                                  r.path.startsWith(QLatin1String("Library/Caches/"), Qt::CaseInsensitive);
+            const bool selected = !r.isEmptyEntry();
             if (selected) {
                 foundBytes += qint64(r.size);
                 clearedBytes += qint64(r.size);

@@ -4,6 +4,7 @@
 #include "FixtureDatabases.h"
 #include "IOSMobileBackupThread.h"
 #include "ManifestDb.h"
+#include "ManifestMbdb.h"
 #include "SimDeviceFolder.h"
 
 #include "ErrorText.h"
@@ -192,6 +193,54 @@ private slots:
         manifest.write();
         QCOMPARE(d.entryList(QDir::Files), QStringList{QStringLiteral("Manifest.db")});
         QCOMPARE(readManifestDb(path()).size(), 3);
+    }
+
+    // Records picked by rule are the records the rule matches, whichever format the manifest has:
+    // the path ranges that let Manifest.db use its index must neither lose nor add a record.
+    void rulesPickTheSameRecordsOnBothFormats()
+    {
+        ManifestMap map = sample();
+        for (const MbdbRecord& r :
+             {record("MediaDomain", "Library/SMS/Attachments/0a/00/x.jpg", 10),
+              record("mediadomain", "Library/SMS/Parts/1/2.txt", 11),          // domain in another case
+              record("MediaDomain", "Library/SMS/Parts0", 12),                 // just past the range
+              record("MediaDomain", "Library/SMS/partS/3.txt", 13),            // path in another case
+              record("MediaDomain", "Library/SMS/Attachments/\xc3\xa9/y", 14), // non-ASCII after the prefix
+              record("HomeDomain", "LIBRARY/caches/b", 15), record("RootDomain", "Library/CachesX", 16),
+              record("CameraRollDomain", "Library/Caches/c", 17)})
+            map.insert(r.fileName(), r);
+        const QList<QList<RecordRule>> ruleSets = {
+            {{{"MediaDomain"}, {"Library/SMS/Attachments/", "Library/SMS/Parts/"}}},
+            {{{"RootDomain", "HomeDomain"}, {"Library/Caches/"}, Qt::CaseInsensitive}},
+            {{{"MediaDomain"}, {"Library/SMS/Parts/"}}, {{"HomeDomain"}, {"Library/Preferences/"}}}};
+        for (const BackupManifest::Format format :
+             {BackupManifest::Format::Mbdb, BackupManifest::Format::Db}) {
+            m_dir = std::make_unique<QTemporaryDir>();
+            if (format == BackupManifest::Format::Mbdb)
+                writeManifestMbdb(map, m_dir->filePath(QStringLiteral("Manifest.mbdb")));
+            else
+                createManifestDb(path(), map);
+            for (const QList<RecordRule>& rules : ruleSets) {
+                QSet<QString> expected;
+                for (auto it = map.cbegin(); it != map.cend(); ++it) {
+                    if (RecordRule::anyMatches(rules, it->domain.textBytes(), it->path.textBytes()))
+                        expected.insert(it.key());
+                }
+                QVERIFY(!expected.isEmpty());
+                BackupManifest manifest;
+                QVERIFY(manifest.locate(QDir(m_dir->path())));
+                manifest.open();
+                const QStringList picked = manifest.select(rules);
+                QCOMPARE(QSet<QString>(picked.cbegin(), picked.cend()), expected);
+                for (const QString& name : picked)
+                    QCOMPARE(manifest.records().value(name).size, map.value(name).size);
+                // A record taken out stays out when another rule picks it again.
+                manifest.records().remove(picked.first());
+                const QStringList again = manifest.select(rules);
+                QCOMPARE(again.size(), picked.size() - 1);
+                QVERIFY(!again.contains(picked.first()));
+            }
+        }
     }
 
     void filesLieInTwoCharacterFolders()

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "BackupManifest.h"
+#include "BackupStatus.h"
+
+#include <QDir>
+
+// One edit of a backup folder, shared by the cleaners of one Scan or Free Up: the manifest is
+// read once for them all and, after a Free Up, written once at the end. Until then the folder is
+// marked as not whole from its first change on, so a flow that stops half-way leaves a folder
+// that nothing restores or builds on.
+class BackupEdit
+{
+public:
+    explicit BackupEdit(const QDir& backupDir) : m_dir(backupDir), m_mark(backupDir) {}
+
+    QDir backupDir() const { return m_dir; }
+    BackupManifest& manifest() { return m_manifest; }
+    // Before the first change to the folder.
+    void markChanging() { m_mark.markChanging(); }
+
+    // Finds and opens the manifest unless a cleaner before did; throws std::runtime_error with
+    // missingManifest (%1: the manifest's path) when the folder has none.
+    void open(const QString& missingManifest);
+    // Writes the manifest back when a clear pass ran on it, then marks the folder whole again.
+    // Throws std::runtime_error; the folder then stays marked.
+    void finish();
+    // A clear pass ran: finish() writes the manifest.
+    void setEdited() { m_edited = true; }
+
+private:
+    QDir m_dir;
+    BackupManifest m_manifest;
+    BackupEditMark m_mark;
+    bool m_edited = false;
+};
