@@ -3,6 +3,8 @@
 #include "AboutUsForm.h"
 #include "AfcConnection.h"
 #include "AppFolders.h"
+#include "BackupEdit.h"
+#include "BackupEditThread.h"
 #include "ClearLogFiles.h"
 #include "FileUtils.h"
 #include "FormatSize.h"
@@ -603,16 +605,25 @@ bool MainWindow::restore(const IOSDevice& device, const QDir& folder)
 }
 
 template <class Cleaner>
-bool MainWindow::clean(const QDir& deviceBackup, bool scanOnly, qint64& found, qint64& cleared)
+bool MainWindow::clean(BackupEdit& edit, bool scanOnly, qint64& found, qint64& cleared)
 {
     ProgressForm form(QString(), this);
-    Cleaner cleaner(deviceBackup, &form, this);
+    Cleaner cleaner(edit, &form, this);
     cleaner.scanOnly = scanOnly;
     if (!runStep(form, cleaner))
         return false;
     found += cleaner.foundBytes;
     cleared += cleaner.clearedBytes;
     return true;
+}
+
+bool MainWindow::saveEdit(BackupEdit& edit)
+{
+    ProgressForm form(QString(), this);
+    // Written whole or not at all, and soon done.
+    form.setCancelEnabled(false);
+    BackupEditThread worker(edit, &form, this);
+    return runStep(form, worker);
 }
 
 QList<AppInfo> MainWindow::appsOfModel(bool checkedOnly) const
@@ -778,11 +789,11 @@ void MainWindow::scanSysCache()
     QDir folder;
     if (!backUp(device, folder))
         return;
-    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
+    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
     qint64 found = 0;
     qint64 cleared = 0;
-    if (!clean<IOSClearSysThread>(deviceBackup, true, found, cleared) ||
-        !clean<IOSClearMMSAttaThread>(deviceBackup, true, found, cleared))
+    if (!clean<IOSClearSysThread>(edit, true, found, cleared) ||
+        !clean<IOSClearMMSAttaThread>(edit, true, found, cleared))
         return;
     m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(found)));
 }
@@ -797,13 +808,15 @@ void MainWindow::clearSysCache()
     QDir folder;
     if (!backUp(device, folder))
         return;
-    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
+    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
     qint64 found = 0;
     qint64 cleared = 0;
     if ((m_cacheFiles->checked || m_tempFiles->checked) &&
-        !clean<IOSClearSysThread>(deviceBackup, false, found, cleared))
+        !clean<IOSClearSysThread>(edit, false, found, cleared))
         return;
-    if (m_junkFiles->checked && !clean<IOSClearMMSAttaThread>(deviceBackup, false, found, cleared))
+    if (m_junkFiles->checked && !clean<IOSClearMMSAttaThread>(edit, false, found, cleared))
+        return;
+    if (!saveEdit(edit))
         return;
     // From iOS 10 on the caches and temporary files are in no backup: only the restore, which
     // removes what the backup does not list, frees them.
@@ -825,14 +838,14 @@ void MainWindow::scanRemoveData()
     QDir folder;
     if (!backUp(device, folder))
         return;
-    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
+    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
     qint64 messages = 0;
     qint64 safari = 0;
     qint64 calls = 0;
     qint64 cleared = 0;
-    if (!clean<IOSClearAllMessagesThread>(deviceBackup, true, messages, cleared) ||
-        !clean<IOSClearSafariThread>(deviceBackup, true, safari, cleared) ||
-        !clean<IOSClearCallsThread>(deviceBackup, true, calls, cleared))
+    if (!clean<IOSClearAllMessagesThread>(edit, true, messages, cleared) ||
+        !clean<IOSClearSafariThread>(edit, true, safari, cleared) ||
+        !clean<IOSClearCallsThread>(edit, true, calls, cleared))
         return;
     m_messages->size = messages;
     m_safari->size = safari;
@@ -855,14 +868,16 @@ void MainWindow::clearRemoveData()
     QDir folder;
     if (!backUp(device, folder))
         return;
-    const QDir deviceBackup(folder.filePath(device.uniqueDeviceId));
+    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
     qint64 found = 0;
     qint64 cleared = 0;
-    if (m_messages->checked && !clean<IOSClearAllMessagesThread>(deviceBackup, false, found, cleared))
+    if (m_messages->checked && !clean<IOSClearAllMessagesThread>(edit, false, found, cleared))
         return;
-    if (m_safari->checked && !clean<IOSClearSafariThread>(deviceBackup, false, found, cleared))
+    if (m_safari->checked && !clean<IOSClearSafariThread>(edit, false, found, cleared))
         return;
-    if (m_callHistory->checked && !clean<IOSClearCallsThread>(deviceBackup, false, found, cleared))
+    if (m_callHistory->checked && !clean<IOSClearCallsThread>(edit, false, found, cleared))
+        return;
+    if (!saveEdit(edit))
         return;
     if (cleared > 0 && !restore(device, folder))
         return;

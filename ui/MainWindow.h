@@ -24,6 +24,8 @@ class QWidget;
 
 // The program's only main window: the device selector and panel, and the three panels with their
 // Scan and Free Up buttons.
+class BackupEdit;
+
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -94,9 +96,10 @@ private:
     // The backup step; on success `folder` is the temporary backup folder it used.
     bool backUp(const IOSDevice& device, QDir& folder);
     bool restore(const IOSDevice& device, const QDir& folder);
-    // One cleaner step on the device's backup; adds its totals on success.
-    template <class Cleaner>
-    bool clean(const QDir& deviceBackup, bool scanOnly, qint64& found, qint64& cleared);
+    // One cleaner step on the device's backup; adds its totals on success. The cleaners of a flow
+    // share its edit: one read of the manifest, and after a Free Up one write (saveEdit).
+    template <class Cleaner> bool clean(BackupEdit& edit, bool scanOnly, qint64& found, qint64& cleared);
+    bool saveEdit(BackupEdit& edit);
 
     ItemModelAppIcon* m_sysModel;
     ItemModelAppIcon* m_appModel;

@@ -15,13 +15,14 @@ struct CleanerResult
     qint64 cleared = 0;
 };
 
-// Runs one cleaner pass under its progress dialog as the pipeline does.
-template <class Cleaner>
-CleanerResult runCleaner(const QDir& backupDir, bool scanOnly,
+// Runs one cleaner pass under its progress dialog as the pipeline does: on a backup folder of
+// its own, or on the BackupEdit that a flow's cleaners share.
+template <class Cleaner, class Backup>
+CleanerResult runCleaner(Backup&& backup, bool scanOnly,
                          const std::function<void(ProgressForm&)>& beforeStart = {})
 {
     ProgressForm form(QString(), nullptr);
-    Cleaner cleaner(backupDir, &form, nullptr);
+    Cleaner cleaner(backup, &form, nullptr);
     cleaner.scanOnly = scanOnly;
     if (beforeStart)
         beforeStart(form);

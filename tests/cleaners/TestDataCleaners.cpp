@@ -1,5 +1,8 @@
+#include "BackupEdit.h"
+#include "BackupEditThread.h"
 #include "BackupFileName.h"
 #include "BackupFixture.h"
+#include "BackupStatus.h"
 #include "CleanerRun.h"
 #include "FixtureDatabases.h"
 #include "IOSClearAllMessagesThread.h"
@@ -359,6 +362,81 @@ private slots:
             QVERIFY(!record.domain.toText().isEmpty());
             QVERIFY(!record.path.toText().isEmpty());
         }
+    }
+
+    // A Free Up runs its cleaners on one edit: the manifest is read once and written once, after
+    // the last of them, and until then the folder is marked as not whole.
+    void cleanersOfOneFlowShareOneEdit()
+    {
+        BackupFixture b = messagesBackup();
+        const QString historyDb = b.filePath(safari, QStringLiteral("Library/Safari/History.db"));
+        FixtureDatabases::createSafariHistory(historyDb, 8);
+        b.addExisting(safari, QStringLiteral("Library/Safari/History.db"));
+        b.addFile(safari, QStringLiteral("Library/Safari/Thumbnails/a.png"), QByteArray(100, 't'));
+        b.writeManifest();
+        const QString manifestPath = b.format() == BackupFixture::Format::Mbdb
+                                         ? QStringLiteral("Manifest.mbdb")
+                                         : QStringLiteral("Manifest.db");
+        const QByteArray manifestBefore = BackupFixture::snapshot(dir()).value(manifestPath);
+        QVERIFY(!manifestBefore.isEmpty());
+        const qint64 smsSize = QFileInfo(b.fileOf(KnownDatabases::messages.fileName())).size();
+        const qint64 historySize = QFileInfo(historyDb).size();
+
+        {
+            BackupEdit scan(dir());
+            const auto before = BackupFixture::snapshot(dir());
+            QCOMPARE(runCleaner<IOSClearAllMessagesThread>(scan, true).found, smsSize + 160);
+            QCOMPARE(runCleaner<IOSClearSafariThread>(scan, true).found, historySize + 100);
+            QCOMPARE(BackupFixture::snapshot(dir()), before);
+        }
+
+        QTest::qWait(1100);
+        BackupEdit edit(dir());
+        const CleanerResult messages = runCleaner<IOSClearAllMessagesThread>(edit, false);
+        QVERIFY(messages.succeeded);
+        QCOMPARE(messages.cleared, smsSize + 160);
+        QCOMPARE(BackupStatus::snapshotState(dir()), QStringLiteral("uncommitted"));
+        QCOMPARE(BackupFixture::snapshot(dir()).value(manifestPath), manifestBefore);
+        const CleanerResult history = runCleaner<IOSClearSafariThread>(edit, false);
+        QVERIFY(history.succeeded);
+        QCOMPARE(history.cleared, historySize + 100);
+        QCOMPARE(BackupFixture::snapshot(dir()).value(manifestPath), manifestBefore);
+
+        ProgressForm form(QString(), nullptr);
+        BackupEditThread save(edit, &form, nullptr);
+        QVERIFY(runUnderDialog(form, save).succeeded);
+        QVERIFY(BackupStatus::snapshotState(dir()) != QLatin1String("uncommitted"));
+        const ManifestMap map = b.readManifest();
+        QCOMPARE(map.size(), b.records().size() - 5);
+        QVERIFY(!map.contains(name(safari, QStringLiteral("Library/Safari/Thumbnails/a.png"))));
+        QVERIFY(!map.contains(name(media, QStringLiteral("Library/SMS/Parts/2c/03/35-2.JPG"))));
+        verifyRefreshed(b, KnownDatabases::messages.fileName());
+        verifyRefreshed(b, KnownDatabases::safariHistory.fileName());
+    }
+
+    // A cleaner that fails after another changed the folder leaves it marked, and the manifest
+    // as it was: nothing restores or builds on that backup.
+    void aFailedCleanerOfAFlowLeavesTheFolderMarked()
+    {
+        BackupFixture b = messagesBackup();
+        const QString historyDb = b.filePath(safari, QStringLiteral("Library/Safari/History.db"));
+        FixtureDatabases::createSafariHistory(historyDb, 2);
+        FixtureDatabases::exec(historyDb, QStringLiteral("DROP TABLE metadata;"));
+        b.addExisting(safari, QStringLiteral("Library/Safari/History.db"));
+        b.writeManifest();
+        const ManifestMap before = b.readManifest();
+
+        BackupEdit edit(dir());
+        QVERIFY(runCleaner<IOSClearAllMessagesThread>(edit, false).succeeded);
+        const CleanerResult history = runCleaner<IOSClearSafariThread>(edit, false);
+        QVERIFY(!history.succeeded);
+        QVERIFY(history.boxes.join(QString()).contains(QStringLiteral("Your device was not changed.")));
+        QCOMPARE(BackupStatus::snapshotState(dir()), QStringLiteral("uncommitted"));
+        QVERIFY(!BackupStatus::isFinished(dir()));
+        const ManifestMap after = b.readManifest();
+        QCOMPARE(QSet<QString>(after.keyBegin(), after.keyEnd()),
+                 QSet<QString>(before.keyBegin(), before.keyEnd()));
+        QVERIFY(!hasWorkingCopies(dir()));
     }
 
     void callsEitherOrBothDatabases_data()

@@ -44,6 +44,7 @@ private slots:
             {"IOSClearSafariThread", "IDS_CLEARING_SAFARI_CACHE", "Deleting Safari cache..."},
             {"IOSClearCallsThread", "IDS_SCANING_CALLS", "Scanning..."},
             {"IOSClearCallsThread", "IDS_CLEARING_CALLS", "Deleting Call Log..."},
+            {"BackupEditThread", "IDS_SAVING_BACKUP", "Saving the edited backup..."},
             {"IOSLoadAppThread", "IDS_LOADING_IOS_APP_INFO", "Loading Apps info from your device..."},
             {"IOSClearAppCacheThread", "IDS_SCAN_IOS_APP_CACHE", "Scanning Apps..."},
             {"IOSClearAppCacheThread", "IDS_SCANING_%1", "Scanning %1..."},

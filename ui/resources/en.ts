@@ -79,6 +79,13 @@
     </message>
 </context>
 <context>
+    <name>BackupEditThread</name>
+    <message>
+        <source>IDS_SAVING_BACKUP</source>
+        <translation>Saving the edited backup...</translation>
+    </message>
+</context>
+<context>
     <name>IOSLoadAppThread</name>
     <message>
         <source>IDS_LOADING_IOS_APP_INFO</source>
