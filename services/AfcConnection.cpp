@@ -102,22 +102,28 @@ bool AfcConnection::removePath(const QString& path)
     }
 }
 
+namespace {
+AfcFileInfo infoOf(const QString& path, const QMap<QString, QString>& attributes)
+{
+    AfcFileInfo info;
+    info.path = path;
+    info.type = attributes.value(QStringLiteral("st_ifmt"));
+    bool ok = false;
+    info.size = attributes.value(QStringLiteral("st_size")).toLongLong(&ok);
+    if (!ok)
+        info.size = 0;
+    if (attributes.contains(QStringLiteral("st_mtime"))) {
+        const qint64 ns = attributes.value(QStringLiteral("st_mtime")).toLongLong();
+        info.modified = QDateTime::fromMSecsSinceEpoch(ns / 1000000, Qt::LocalTime);
+    }
+    return info;
+}
+} // namespace
+
 AfcFileInfo AfcConnection::fileInfo(const QString& path)
 {
     try {
-        const QMap<QString, QString> attributes = afc_get_file_info(m_socket, path);
-        AfcFileInfo info;
-        info.path = path;
-        info.type = attributes.value(QStringLiteral("st_ifmt"));
-        bool ok = false;
-        info.size = attributes.value(QStringLiteral("st_size")).toLongLong(&ok);
-        if (!ok)
-            info.size = 0;
-        if (attributes.contains(QStringLiteral("st_mtime"))) {
-            const qint64 ns = attributes.value(QStringLiteral("st_mtime")).toLongLong();
-            info.modified = QDateTime::fromMSecsSinceEpoch(ns / 1000000, Qt::LocalTime);
-        }
-        return info;
+        return infoOf(path, afc_get_file_info(m_socket, path));
     } catch (const std::exception& e) {
         noteFailure(e);
         return AfcFileInfo();
@@ -134,18 +140,46 @@ QList<AfcFileInfo> AfcConnection::listDirectory(const QString& folder)
         noteFailure(e);
         return result;
     }
+    QStringList paths;
+    QList<QByteArray> requests;
     for (const QString& name : names) {
         // A name is one entry of this folder; anything that would lead elsewhere is passed over.
         if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
             name.contains(QLatin1Char('/')))
             continue;
-        const QString path =
-            folder == QLatin1String("/") ? QString(folder + name) : QString(folder + QLatin1Char('/') + name);
-        const AfcFileInfo info = fileInfo(path);
-        if (info.isFile() || info.isDir())
-            result << info;
+        paths << (folder == QLatin1String("/") ? QString(folder + name)
+                                               : QString(folder + QLatin1Char('/') + name));
+        requests << afc_path_data(paths.last());
+    }
+    // The entries' information is asked for all at once, not one round trip each.
+    try {
+        const QList<AfcReply> replies = afc_request_many(m_socket, AfcOperation::GetFileInfo, requests);
+        for (qsizetype i = 0; i < replies.size(); ++i) {
+            if (replies.at(i).operation != AfcOperation::Data)
+                continue; // an entry gone since the listing, or one the device does not describe
+            const AfcFileInfo info = infoOf(paths.at(i), afc_parse_file_info(replies.at(i).payload));
+            if (info.isFile() || info.isDir())
+                result << info;
+        }
+    } catch (const std::exception& e) {
+        noteFailure(e);
     }
     return result;
+}
+
+int AfcConnection::removePaths(const QStringList& paths)
+{
+    QList<QByteArray> requests;
+    for (const QString& path : paths)
+        requests << afc_path_data(path);
+    int removed = 0;
+    try {
+        for (const AfcReply& reply : afc_request_many(m_socket, AfcOperation::RemovePath, requests))
+            removed += reply.operation == AfcOperation::Status && reply.status == 0 ? 1 : 0;
+    } catch (const std::exception& e) {
+        noteFailure(e);
+    }
+    return removed;
 }
 
 qint64 AfcFile::read(char* buffer, qint64 length)

@@ -53,6 +53,8 @@ public:
     bool openFile(const QString& path, quint64 mode, AfcFile& file);
     bool openForRead(const QString& path, AfcFile& file) { return openFile(path, 1, file); }
     bool removePath(const QString& path);
+    // Removes them with several requests in flight; gives how many the device removed.
+    int removePaths(const QStringList& paths);
     AfcFileInfo fileInfo(const QString& path);
     // Files and folders only, without "." and ".."; empty on any error.
     QList<AfcFileInfo> listDirectory(const QString& folder);

@@ -69,19 +69,44 @@ QByteArray afc_encode_header(const AfcHeader& header)
 
 void afc_send_packet(int socket, const AfcHeader& header, const char* data, int dataLength)
 {
-    const QByteArray h = afc_encode_header(header);
-    if (mobiledevice_send_bytes(socket, h.constData(), afcHeaderSize, 60000) < afcHeaderSize)
-        raise(QStringLiteral("send AFC header (%1) error.").arg(header.operation));
+    // Header and data go in one write: one trip through the device connection, not two.
+    QByteArray packet = afc_encode_header(header);
+    packet.append(data, dataLength);
+    const int total = int(packet.size());
     int sent = 0;
-    while (sent < dataLength) {
-        const int n = mobiledevice_send_bytes(socket, data + sent, dataLength - sent, 60000);
+    while (sent < total) {
+        const int n = mobiledevice_send_bytes(socket, packet.constData() + sent, total - sent, 60000);
         if (n <= 0)
-            raise(QStringLiteral("send AFC content (%1) error.").arg(header.operation));
+            raise(sent < afcHeaderSize
+                      ? QStringLiteral("send AFC header (%1) error.").arg(header.operation)
+                      : QStringLiteral("send AFC content (%1) error.").arg(header.operation));
         sent += n;
     }
 }
 
-QByteArray afc_receive_packet(int socket, AfcHeader& header, quint32* status)
+QList<AfcReply> afc_request_many(int socket, quint64 operation, const QList<QByteArray>& datas, int window)
+{
+    QList<AfcReply> replies;
+    replies.reserve(datas.size());
+    qsizetype sent = 0;
+    while (replies.size() < datas.size()) {
+        while (sent < datas.size() && sent - replies.size() < window) {
+            const QByteArray& data = datas.at(sent++);
+            afc_send_packet(socket, afc_make_header(socket, operation, quint64(data.size())),
+                            data.constData(), int(data.size()));
+        }
+        AfcReply reply;
+        AfcHeader header;
+        reply.payload = afc_receive_packet(socket, header, &reply.status);
+        reply.operation = header.operation;
+        replies << reply;
+    }
+    return replies;
+}
+
+namespace {
+// Reads a reply's header; gives the length of the payload that follows it.
+quint32 receiveHeader(int socket, AfcHeader& header)
 {
     char h[afcHeaderSize];
     if (mobiledevice_recv_bytes(socket, h, afcHeaderSize, 60000) < afcHeaderSize)
@@ -91,15 +116,26 @@ QByteArray afc_receive_packet(int socket, AfcHeader& header, quint32* status)
     header.thisLength = qFromLittleEndian<quint64>(h + 16);
     header.packetNumber = qFromLittleEndian<quint64>(h + 24);
     header.operation = qFromLittleEndian<quint64>(h + 32);
+    const quint64 n = header.entireLength < afcHeaderSize ? 0 : header.entireLength - afcHeaderSize;
+    if (n > afcMaxPayload)
+        raise(QStringLiteral("read AFC file block data failed."));
+    return quint32(n);
+}
 
-    const quint32 n = quint32(header.entireLength - afcHeaderSize);
+void receiveInto(int socket, char* data, quint32 n)
+{
+    if (n > 0 && mobiledevice_recv_bytes(socket, data, int(n), 60000) < int(n))
+        raise(QStringLiteral("read AFC file block data failed."));
+}
+} // namespace
+
+QByteArray afc_receive_packet(int socket, AfcHeader& header, quint32* status)
+{
+    const quint32 n = receiveHeader(socket, header);
     QByteArray payload;
     if (n > 0) {
-        if (n > afcMaxPayload)
-            raise(QStringLiteral("read AFC file block data failed."));
         payload.resize(qsizetype(n));
-        if (mobiledevice_recv_bytes(socket, payload.data(), int(n), 60000) < int(n))
-            raise(QStringLiteral("read AFC file block data failed."));
+        receiveInto(socket, payload.data(), n);
     }
     switch (header.operation) {
     case AfcOperation::Data:
@@ -151,6 +187,11 @@ QMap<QString, QString> afc_parse_file_info(const QByteArray& payload)
     return info;
 }
 
+QByteArray afc_path_data(const QString& path)
+{
+    return pathData(path);
+}
+
 QStringList afc_read_directory(int socket, const QString& path)
 {
     return afc_split_names(request(socket, AfcOperation::ReadDirectory, pathData(path)));
@@ -169,27 +210,53 @@ quint64 afc_file_open(int socket, const QString& path, quint64 mode)
 
 qint64 afc_file_read(int socket, quint64 handle, char* buffer, qint64 length)
 {
+    // Reads go on from the file's position in the order they are sent, so several can be in flight
+    // and each reply's data lands right after the one before, straight in the caller's buffer.
+    constexpr qint64 chunk = 65536;
+    constexpr qsizetype window = 4;
+    QList<qint64> pending; // what each read in flight asked for
+    qint64 asked = 0;      // what has come, and what may still come of the reads in flight
     qint64 total = 0;
-    while (total < length) {
-        const quint64 count = quint64(qMin<qint64>(length - total, 65536));
-        const QByteArray data = u64(handle) + u64(count);
-        afc_send_packet(socket, afc_make_header(socket, AfcOperation::FileRead, quint64(data.size())),
-                        data.constData(), int(data.size()));
-        // A reply of a status carries no file data: success means the end of the file.
-        AfcHeader reply;
-        quint32 status = 0;
-        const QByteArray payload = afc_receive_packet(socket, reply, &status);
-        if (reply.operation == AfcOperation::Status) {
-            if (status != 0)
-                raise(QStringLiteral("read AFC failed, received AFC_OP_STATUS, param1=%1.").arg(status));
-            break;
+    bool ended = false;
+    quint32 failure = 0;
+    while (!pending.isEmpty() || (!ended && asked < length)) {
+        while (!ended && asked < length && pending.size() < window) {
+            const qint64 count = qMin<qint64>(length - asked, chunk);
+            const QByteArray data = u64(handle) + u64(quint64(count));
+            afc_send_packet(socket, afc_make_header(socket, AfcOperation::FileRead, quint64(data.size())),
+                            data.constData(), int(data.size()));
+            pending << count;
+            asked += count;
         }
-        if (payload.isEmpty())
-            break;
-        const qint64 n = qMin<qint64>(payload.size(), qint64(count));
-        std::memcpy(buffer + total, payload.constData(), size_t(n));
-        total += n;
+        const qint64 count = pending.takeFirst();
+        AfcHeader reply;
+        const quint32 n = receiveHeader(socket, reply);
+        if (reply.operation == AfcOperation::Data && !ended) {
+            // Never more than was asked: anything beyond it is read and dropped.
+            const quint32 kept = quint32(qMin<qint64>(n, count));
+            receiveInto(socket, buffer + total, kept);
+            if (n > kept) {
+                QByteArray rest(qsizetype(n - kept), '\0');
+                receiveInto(socket, rest.data(), n - kept);
+            }
+            total += kept;
+            asked -= count - kept; // a short reply: the rest is asked for again
+            ended = kept == 0;
+            continue;
+        }
+        // A status carries no file data: success means the end of the file.
+        QByteArray payload(qsizetype(n), '\0');
+        receiveInto(socket, payload.data(), n);
+        if (reply.operation == AfcOperation::Status && failure == 0)
+            failure = quint32(firstU64(payload));
+        else if (reply.operation != AfcOperation::Status && reply.operation != AfcOperation::Data)
+            raise(QStringLiteral("read AFC failed, Unknown operation code received %1, param1=%2.")
+                      .arg(reply.operation)
+                      .arg(firstU64(payload)));
+        ended = true;
     }
+    if (failure != 0)
+        raise(QStringLiteral("read AFC failed, received AFC_OP_STATUS, param1=%1.").arg(failure));
     return total;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -43,6 +44,21 @@ void afc_send_packet(int socket, const AfcHeader& header, const char* data, int 
 // The reply payload. With a status place, a status reply stores its status there instead of
 // raising on a non-zero status.
 QByteArray afc_receive_packet(int socket, AfcHeader& header, quint32* status = nullptr);
+
+// One reply: its payload, and for a status reply its status.
+struct AfcReply
+{
+    QByteArray payload;
+    quint64 operation = 0;
+    quint32 status = 0;
+};
+// Sends one request of `operation` per data, keeping up to `window` of them unanswered (the device
+// answers a connection's requests in the order they come), and returns the replies in that order.
+// Raises on a transport failure; a status reply is returned, not raised.
+QList<AfcReply> afc_request_many(int socket, quint64 operation, const QList<QByteArray>& datas,
+                                 int window = 16);
+// The data of a request that names a path.
+QByteArray afc_path_data(const QString& path);
 
 QStringList afc_read_directory(int socket, const QString& path);
 QMap<QString, QString> afc_get_file_info(int socket, const QString& path);

@@ -93,24 +93,36 @@ qint64 IOSClearAppCacheThread::measureTree(AfcConnection& connection, const QStr
     if (entries.isEmpty())
         return 0;
     cancelIfRejected();
+    // A folder's files go together, several requests in flight; its folders one by one after them.
     qint64 total = 0;
-    for (int i = 0; i < entries.size(); ++i) {
-        const AfcFileInfo& entry = entries.at(i);
+    QStringList files;
+    QStringList folders;
+    for (const AfcFileInfo& entry : entries) {
         if (entry.isFile()) {
-            WorkerReport::progress(m_progressForm, QString(), -1, entry.path);
             total += entry.size;
-            if (remove) {
-                connection.removePath(entry.path);
-                clearedBytes += quint64(entry.size);
-            }
+            files << entry.path;
         } else if (entry.isDir()) {
-            total += measureTree(connection, entry.path, remove);
-            if (remove)
-                connection.removePath(entry.path);
+            folders << entry.path;
         }
-        if (i == entries.size() - 1)
-            return total;
+    }
+    // Removed a few at a time, so that Cancel is never far off.
+    constexpr qsizetype batch = 16;
+    for (qsizetype first = 0; first < files.size(); first += batch) {
+        if (first > 0)
+            cancelIfRejected();
+        const QStringList some = files.mid(first, batch);
+        if (remove)
+            connection.removePaths(some);
+        for (const QString& path : some)
+            WorkerReport::progress(m_progressForm, QString(), -1, path);
+    }
+    if (remove)
+        clearedBytes += quint64(total);
+    for (const QString& path : std::as_const(folders)) {
         cancelIfRejected();
+        total += measureTree(connection, path, remove);
+        if (remove)
+            connection.removePath(path);
     }
     return total;
 }

@@ -166,6 +166,44 @@ private slots:
                 }).contains(QStringLiteral("AFC_OP_STATUS, param1=7")));
     }
 
+    // Several requests in flight: the replies come back in the order the requests went, a status
+    // among them stays that request's own.
+    void requestsInFlightKeepTheirOrder()
+    {
+        peerSends(packet(2, "first") + packet(1, u64(7)) + packet(1, u64(0)));
+        const QList<AfcReply> replies =
+            afc_request_many(m_ours, AfcOperation::RemovePath,
+                             {QByteArray("/a\0", 3), QByteArray("/b\0", 3), QByteArray("/c\0", 3)}, 2);
+        QCOMPARE(replies.size(), 3);
+        QCOMPARE(replies.at(0).payload, QByteArray("first"));
+        QCOMPARE(replies.at(1).operation, quint64(AfcOperation::Status));
+        QCOMPARE(replies.at(1).status, 7u);
+        QCOMPARE(replies.at(2).status, 0u);
+        const QByteArray sent = peerReads(3 * 43);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(qFromLittleEndian<quint64>(sent.constData() + i * 43 + 32),
+                     quint64(AfcOperation::RemovePath));
+            QCOMPARE(sent.at(i * 43 + 41), "abc"[i]);
+        }
+    }
+
+    // Reads in flight go on from the file position in turn: a short reply is followed by the next
+    // one's data, and what it left out is asked for again.
+    void readsInFlightFillTheBufferInOrder()
+    {
+        peerSends(packet(2, QByteArray(65536, 'a')) + packet(2, QByteArray(30000, 'b')) +
+                  packet(2, QByteArray(18928, 'c')) + packet(2, QByteArray(35536, 'd')));
+        QByteArray buffer(150000, '\0');
+        QCOMPARE(afc_file_read(m_ours, 7, buffer.data(), buffer.size()), 150000);
+        QCOMPARE(buffer, QByteArray(65536, 'a') + QByteArray(30000, 'b') + QByteArray(18928, 'c') +
+                             QByteArray(35536, 'd'));
+        const QByteArray sent = peerReads(4 * 56);
+        QList<quint64> asked;
+        for (int i = 0; i < 4; ++i)
+            asked << qFromLittleEndian<quint64>(sent.constData() + i * 56 + 48);
+        QCOMPARE(asked, (QList<quint64>{65536, 65536, 18928, 35536}));
+    }
+
     void listingsStayInsideTheFolder()
     {
         // A device that names entries leading elsewhere: only plain names are followed.
