@@ -1,5 +1,6 @@
 #include "ManifestDb.h"
 
+#include "MbFileReader.h"
 #include "SqliteFiles.h"
 
 #include <QDateTime>
@@ -128,6 +129,11 @@ QByteArray columnBytes(sqlite3_stmt* stmt, int column)
 
 bool unarchiveMbFile(const QByteArray& blob, MbdbRecord& r)
 {
+    return readMbFileQuickly(blob, r) || unarchiveMbFileWithLibplist(blob, r);
+}
+
+bool unarchiveMbFileWithLibplist(const QByteArray& blob, MbdbRecord& r)
+{
     PlistHolder archive;
     plist_from_bin(blob.constData(), uint32_t(blob.size()), &archive.p);
     plist_t objects = nullptr;
@@ -247,7 +253,11 @@ struct ManifestDbReader::Private
             r.domain = text(columnBytes(rows.stmt, 1));
             r.path = text(columnBytes(rows.stmt, 2));
             const int flags = sqlite3_column_int(rows.stmt, 3);
-            if (!unarchiveMbFile(columnBytes(rows.stmt, 4), r))
+            const auto* object = static_cast<const char*>(sqlite3_column_blob(rows.stmt, 4));
+            // Read in place where it can be; libplist reads the rest.
+            if (!readMbFileQuickly(QByteArrayView(object, object ? sqlite3_column_bytes(rows.stmt, 4) : 0),
+                                   r) &&
+                !unarchiveMbFileWithLibplist(columnBytes(rows.stmt, 4), r))
                 fail(path, QStringLiteral("the record %1 cannot be read").arg(QString::fromUtf8(fileId)));
             // The flags say what the entry is when the object does not.
             if ((r.mode & 0170000) == 0)

@@ -57,3 +57,5 @@ void createManifestDb(const QString& path, const ManifestMap& records);
 // The archived object of a record, and the record fields it carries.
 QByteArray archiveMbFile(const MbdbRecord& record);
 bool unarchiveMbFile(const QByteArray& blob, MbdbRecord& record);
+// The same read with libplist alone; readMbFileQuickly gives the same wherever it answers.
+bool unarchiveMbFileWithLibplist(const QByteArray& blob, MbdbRecord& record);

@@ -1,0 +1,247 @@
+#include "MbFileReader.h"
+
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// The binary property list format: "bplist00", objects, a table of their offsets, and a 32-byte
+// trailer giving the sizes of offsets and object references, the object count, the top object
+// and where the offset table starts.
+class BinaryPlist
+{
+public:
+    explicit BinaryPlist(QByteArrayView bytes) : m_data(bytes) {}
+
+    bool open()
+    {
+        if (m_data.size() < 8 + 32 || std::memcmp(m_data.data(), "bplist00", 8) != 0)
+            return false;
+        const qsizetype trailer = m_data.size() - 32;
+        m_offsetSize = int(byteAt(trailer + 6));
+        m_refSize = int(byteAt(trailer + 7));
+        const quint64 count = number(trailer + 8, 8);
+        m_top = number(trailer + 16, 8);
+        m_table = number(trailer + 24, 8);
+        if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8 || count == 0 ||
+            count > quint64(m_data.size()) || m_top >= count || m_table < 8 ||
+            m_table + count * quint64(m_offsetSize) > quint64(trailer))
+            return false;
+        m_count = count;
+        return true;
+    }
+
+    quint64 top() const { return m_top; }
+
+    // Where an object starts; nullopt for a reference out of range.
+    std::optional<qsizetype> offsetOf(quint64 object) const
+    {
+        if (object >= m_count)
+            return std::nullopt;
+        const quint64 at = number(qsizetype(m_table + object * quint64(m_offsetSize)), m_offsetSize);
+        if (at < 8 || at >= m_table)
+            return std::nullopt;
+        return qsizetype(at);
+    }
+
+    struct Object
+    {
+        int type = -1;       // high nibble of the marker
+        quint64 count = 0;   // elements, bytes or characters; the value of an integer or UID
+        qsizetype start = 0; // first byte after the marker (and count)
+    };
+
+    // Decodes an object's marker; false for a kind this reader does not take.
+    bool object(quint64 ref, Object& o) const
+    {
+        const auto at = offsetOf(ref);
+        if (!at)
+            return false;
+        const uchar marker = byteAt(*at);
+        o.type = marker >> 4;
+        const int info = marker & 0x0f;
+        o.start = *at + 1;
+        switch (o.type) {
+        case 0x1: // integer of 2^info bytes; 16-byte ones are left to libplist
+        case 0x8: // UID of info + 1 bytes
+        {
+            const int n = o.type == 0x1 ? (1 << info) : info + 1;
+            if (n > 8 || !fits(o.start, n))
+                return false;
+            o.count = number(o.start, n);
+            // An 8-byte integer is signed; a negative one reads differently in libplist.
+            return !(o.type == 0x1 && n == 8 && (o.count >> 63) != 0);
+        }
+        case 0x4: // data
+        case 0x5: // ASCII string
+        case 0xA: // array
+        case 0xD: // dictionary
+        {
+            if (info != 0x0f) {
+                o.count = quint64(info);
+            } else {
+                if (!fits(o.start, 1))
+                    return false;
+                const uchar intMarker = byteAt(o.start);
+                if ((intMarker >> 4) != 0x1 || (intMarker & 0x0f) > 3)
+                    return false;
+                const int n = 1 << (intMarker & 0x0f);
+                if (!fits(o.start + 1, n))
+                    return false;
+                o.count = number(o.start + 1, n);
+                o.start += 1 + n;
+            }
+            const quint64 width = o.type == 0xA   ? quint64(m_refSize)
+                                  : o.type == 0xD ? 2 * quint64(m_refSize)
+                                                  : 1;
+            return o.count <= quint64(m_data.size()) && fits(o.start, qsizetype(o.count * width));
+        }
+        default:
+            return false;
+        }
+    }
+
+    // The i-th reference of an array, the i-th key or value of a dictionary.
+    quint64 ref(const Object& o, quint64 i) const
+    {
+        return number(o.start + qsizetype(i) * m_refSize, m_refSize);
+    }
+
+    QByteArrayView bytes(const Object& o) const { return m_data.sliced(o.start, qsizetype(o.count)); }
+
+    // The value of a dictionary's key given as ASCII; false when a key is of a kind this reader
+    // does not take (it might be the one looked for). A missing key gives true and no value.
+    bool lookUp(const Object& dict, const char* key, std::optional<quint64>& value) const
+    {
+        const qsizetype keyLength = qsizetype(std::strlen(key));
+        value.reset();
+        for (quint64 i = 0; i < dict.count; ++i) {
+            Object k;
+            if (!object(ref(dict, i), k) || k.type != 0x5)
+                return false;
+            if (qsizetype(k.count) == keyLength &&
+                std::memcmp(bytes(k).data(), key, size_t(keyLength)) == 0) {
+                if (value)
+                    return false; // the same key twice: left to libplist
+                value = ref(dict, dict.count + i);
+            }
+        }
+        return true;
+    }
+
+private:
+    uchar byteAt(qsizetype at) const { return uchar(m_data[at]); }
+    bool fits(qsizetype at, qsizetype n) const { return n >= 0 && at >= 0 && at + n <= m_data.size(); }
+    quint64 number(qsizetype at, int n) const
+    {
+        quint64 v = 0;
+        for (int i = 0; i < n; ++i)
+            v = v << 8 | byteAt(at + i);
+        return v;
+    }
+
+    QByteArrayView m_data;
+    int m_offsetSize = 0;
+    int m_refSize = 0;
+    quint64 m_count = 0;
+    quint64 m_top = 0;
+    quint64 m_table = 0;
+};
+
+} // namespace
+
+bool readMbFileQuickly(QByteArrayView archive, MbdbRecord& record)
+{
+    BinaryPlist plist(archive);
+    if (!plist.open())
+        return false;
+    BinaryPlist::Object top;
+    if (!plist.object(plist.top(), top) || top.type != 0xD)
+        return false;
+    std::optional<quint64> objectsRef;
+    std::optional<quint64> topRef;
+    if (!plist.lookUp(top, "$objects", objectsRef) || !plist.lookUp(top, "$top", topRef) || !objectsRef ||
+        !topRef)
+        return false;
+    BinaryPlist::Object objects;
+    BinaryPlist::Object topDict;
+    if (!plist.object(*objectsRef, objects) || objects.type != 0xA || !plist.object(*topRef, topDict) ||
+        topDict.type != 0xD)
+        return false;
+    std::optional<quint64> rootRef;
+    BinaryPlist::Object rootUid;
+    if (!plist.lookUp(topDict, "root", rootRef) || !rootRef || !plist.object(*rootRef, rootUid) ||
+        rootUid.type != 0x8 || rootUid.count >= objects.count)
+        return false;
+    BinaryPlist::Object file;
+    if (!plist.object(plist.ref(objects, rootUid.count), file) || file.type != 0xD)
+        return false;
+
+    // Integers only: another kind (a real, say) is left to libplist, which converts it.
+    auto integer = [&](const char* key, quint64& out) {
+        std::optional<quint64> ref;
+        if (!plist.lookUp(file, key, ref))
+            return false;
+        out = 0;
+        if (!ref)
+            return true;
+        BinaryPlist::Object value;
+        if (!plist.object(*ref, value))
+            return false;
+        if (value.type == 0x1)
+            out = value.count;
+        return value.type == 0x1 || value.type == 0x4 || value.type == 0x5 || value.type == 0xA ||
+               value.type == 0xD || value.type == 0x8;
+    };
+    // The object a UID-valued key refers to, when it is of `type`.
+    auto referenced = [&](const char* key, int type, std::optional<QByteArrayView>& out) {
+        out.reset();
+        std::optional<quint64> ref;
+        if (!plist.lookUp(file, key, ref))
+            return false;
+        if (!ref)
+            return true;
+        BinaryPlist::Object uid;
+        if (!plist.object(*ref, uid))
+            return false;
+        if (uid.type != 0x8 || uid.count >= objects.count)
+            return true;
+        BinaryPlist::Object value;
+        if (!plist.object(plist.ref(objects, uid.count), value))
+            return false;
+        if (value.type == type)
+            out = plist.bytes(value);
+        return true;
+    };
+
+    quint64 size, mode, inode, user, group, modified, changed, born, protection;
+    std::optional<QByteArrayView> target;
+    std::optional<QByteArrayView> digest;
+    if (!integer("Size", size) || !integer("Mode", mode) || !integer("InodeNumber", inode) ||
+        !integer("UserID", user) || !integer("GroupID", group) || !integer("LastModified", modified) ||
+        !integer("LastStatusChange", changed) || !integer("Birth", born) ||
+        !integer("ProtectionClass", protection) || !referenced("Target", 0x5, target) ||
+        !referenced("Digest", 0x4, digest))
+        return false;
+    // A target of another string kind (UTF-16) is left to libplist.
+    if (!target) {
+        std::optional<QByteArrayView> wide;
+        if (!referenced("Target", 0x6, wide))
+            return false;
+    }
+    record.size = size;
+    record.mode = quint16(mode);
+    record.inode = inode;
+    record.userId = quint32(user);
+    record.groupId = quint32(group);
+    record.modifiedTime = quint32(modified);
+    record.changedTime = quint32(changed);
+    record.createdTime = quint32(born);
+    record.protectionClass = quint8(protection);
+    // libplist keeps a string up to its first zero byte.
+    if (target)
+        record.linkTarget.setBytes(textUpToZero(*target).toByteArray());
+    if (digest)
+        record.dataHash.setBytes(digest->toByteArray());
+    return true;
+}
