@@ -5,6 +5,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+#include <cstring>
+
 namespace {
 QString hexName(QByteArrayView digest)
 {
@@ -27,15 +29,35 @@ QString backupFileName(const QString& domain, const QString& relativePath)
 
 QString backupFileName(QByteArrayView domainUtf8, QByteArrayView relativePathUtf8)
 {
-    // Non-ASCII bytes may be invalid UTF-8, which decoding replaces; only the text form is named.
-    if (!isAsciiBytes(domainUtf8) || !isAsciiBytes(relativePathUtf8))
-        return backupFileName(QString::fromUtf8(domainUtf8), QString::fromUtf8(relativePathUtf8));
+    return hexName(backupFileDigest(domainUtf8, relativePathUtf8));
+}
+
+QByteArray backupFileDigest(QByteArrayView domainUtf8, QByteArrayView relativePathUtf8)
+{
+    char digest[20];
+    backupFileDigest(domainUtf8, relativePathUtf8, digest);
+    return QByteArray(digest, 20);
+}
+
+void backupFileDigest(QByteArrayView domainUtf8, QByteArrayView relativePathUtf8, char (&digest)[20])
+{
     thread_local QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.reset();
-    hash.addData(domainUtf8);
-    hash.addData(QByteArrayView("-", 1));
-    hash.addData(relativePathUtf8);
-    return hexName(hash.resultView());
+    // Non-ASCII bytes may be invalid UTF-8, which decoding replaces; only the text form is named.
+    if (!isAsciiBytes(domainUtf8) || !isAsciiBytes(relativePathUtf8)) {
+        hash.addData((QString::fromUtf8(domainUtf8) + QLatin1Char('-') + QString::fromUtf8(relativePathUtf8))
+                         .toUtf8());
+    } else {
+        hash.addData(domainUtf8);
+        hash.addData(QByteArrayView("-", 1));
+        hash.addData(relativePathUtf8);
+    }
+    std::memcpy(digest, hash.resultView().data(), 20);
+}
+
+QString backupFileNameOfDigest(QByteArrayView digest)
+{
+    return hexName(digest);
 }
 
 QByteArray fileSha1(const QString& path)

@@ -30,7 +30,7 @@ bool BackupManifest::locate(const QDir& backupDir)
     return true;
 }
 
-void BackupManifest::open()
+void BackupManifest::start()
 {
     // The files of an encrypted backup cannot be edited (its Manifest.db is not even a database):
     // nothing is counted or written for it.
@@ -38,22 +38,35 @@ void BackupManifest::open()
     if (plist.open(QIODevice::ReadOnly) &&
         CFType::fromPlistBytes(plist.readAll()).value(QStringLiteral("IsEncrypted")).toBool(false))
         throw std::runtime_error(encryptedBackupText(m_path).toUtf8().toStdString());
+    m_open = false;
     m_records.clear();
     m_readNames.clear();
     m_refreshed.clear();
     m_reader.reset();
-    if (m_format == Format::Mbdb)
-        m_records = readManifestMbdb(m_path);
-    else
+    m_table = MbdbTable();
+    m_held = false;
+}
+
+void BackupManifest::open()
+{
+    start();
+    if (m_format == Format::Mbdb) {
+        m_table.read(m_path);
+        m_held = true;
+    } else {
         reader();
+    }
     m_open = true;
 }
 
 void BackupManifest::read()
 {
-    open();
-    if (m_format == Format::Db)
+    start();
+    if (m_format == Format::Mbdb)
+        m_records = readManifestMbdb(m_path);
+    else
         reader().all([this](const QString& name, MbdbRecord& r) { take(name, r); });
+    m_open = true;
 }
 
 ManifestDbReader& BackupManifest::reader()
@@ -76,6 +89,11 @@ void BackupManifest::take(const QString& name, MbdbRecord& record)
 QStringList BackupManifest::select(const QList<RecordRule>& rules)
 {
     QStringList names;
+    if (heldAsBytes()) {
+        for (const MbdbTable::Index i : m_table.select(rules))
+            names << m_table.name(i);
+        return names;
+    }
     if (m_format == Format::Mbdb) {
         for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
             if (RecordRule::anyMatches(rules, it->domain.textBytes(), it->path.textBytes()))
@@ -103,8 +121,55 @@ void BackupManifest::load(const QStringList& names)
     reader().byNames(missing, [this](const QString& name, MbdbRecord& r) { take(name, r); });
 }
 
+bool BackupManifest::contains(const QString& name)
+{
+    if (heldAsBytes())
+        return m_table.indexOf(name) >= 0;
+    load({name});
+    return m_records.contains(name);
+}
+
+MbdbRecord BackupManifest::record(const QString& name)
+{
+    if (heldAsBytes()) {
+        const MbdbTable::Index i = m_table.indexOf(name);
+        return i >= 0 ? m_table.record(i) : MbdbRecord();
+    }
+    load({name});
+    return m_records.value(name);
+}
+
+void BackupManifest::remove(const QString& name)
+{
+    if (heldAsBytes()) {
+        const MbdbTable::Index i = m_table.indexOf(name);
+        if (i >= 0)
+            m_table.remove(i);
+        return;
+    }
+    m_records.remove(name);
+}
+
+void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
+{
+    if (heldAsBytes()) {
+        const MbdbTable::Index i = m_table.indexOf(name);
+        if (i >= 0)
+            m_table.replace(i, record);
+        return;
+    }
+    if (m_records.contains(name)) {
+        m_records.insert(name, record);
+        m_refreshed.insert(name);
+    }
+}
+
 void BackupManifest::write()
 {
+    if (heldAsBytes()) {
+        m_table.write(m_path);
+        return;
+    }
     if (m_format == Format::Mbdb) {
         writeManifestMbdb(m_records, m_path);
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MbdbRecord.h"
+#include "MbdbTable.h"
 #include "RecordRule.h"
 
 #include <QDir>
@@ -34,22 +35,29 @@ public:
     QString path() const { return m_path; }
     Format format() const { return m_format; }
 
-    // Throws std::runtime_error naming the file on failure (an encrypted backup included).
+    // Reads every record into records(). Throws std::runtime_error naming the file on failure (an
+    // encrypted backup included).
     void read();
-    // Opens the manifest for records asked for by rule or by name: Manifest.mbdb is read whole,
-    // Manifest.db only as far as asked (its objects are decoded only for the records found).
-    // Throws as read().
+    // Opens the manifest for records asked for by rule or by name, through the functions below:
+    // Manifest.mbdb is held as its file's bytes and Manifest.db is asked with SQL, and only the
+    // records asked for are decoded. Throws as read().
     void open();
     bool isOpen() const { return m_open; }
-    // Loads the records that a rule matches and gives their names. A record taken out of
-    // records() before stays out.
+    // The names of the records that a rule matches. A record removed before stays out.
     QStringList select(const QList<RecordRule>& rules);
-    // Loads the records of these names that the manifest lists.
+    // Looks up the records of these names in Manifest.db ahead of record() and contains().
     void load(const QStringList& names);
     // Asked during a long look-up in Manifest.db; true ends it with an error.
     void setInterrupt(std::function<bool()> interrupted) { m_interrupted = std::move(interrupted); }
 
-    // The records loaded so far (all of them after read(), and always for Manifest.mbdb).
+    bool contains(const QString& name);
+    // The record of that name; a record with neither domain nor path when there is none.
+    MbdbRecord record(const QString& name);
+    void remove(const QString& name);
+    // The record of a replaced file: its new size, times and digest are written back.
+    void refresh(const QString& name, const MbdbRecord& record);
+
+    // The records after read() (after open(), those of Manifest.db looked up so far).
     ManifestMap& records() { return m_records; }
     const ManifestMap& records() const { return m_records; }
     // Records whose file was replaced; their new times and digest are written back.
@@ -64,12 +72,19 @@ public:
     static QString encryptedBackupText(const QString& manifestPath);
 
 private:
+    // Checks that the backup can be edited and forgets what was read before.
+    void start();
     ManifestDbReader& reader();
     // Adds a row of Manifest.db to the records unless it was loaded (or loaded and taken) before.
     void take(const QString& name, MbdbRecord& record);
 
+    bool heldAsBytes() const { return m_format == Format::Mbdb && m_held; }
+
     QDir m_dir;
     bool m_open = false;
+    // Manifest.mbdb after open(): its bytes, not a map.
+    bool m_held = false;
+    MbdbTable m_table;
     std::unique_ptr<ManifestDbReader> m_reader;
     std::function<bool()> m_interrupted;
     QString m_path;

@@ -173,25 +173,17 @@ private:
     size_t m_used = 0;
 };
 
-void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
+struct Keyed
+{
+    MbdbOutput out;
+    quint32 index;
+    bool ascii;
+};
+
+void writeSorted(std::vector<Keyed>& keyed, const QString& path)
 {
     // Sort keys are the stored bytes: for ASCII text their order is the order of UTF-16 code
     // units. Only a record with other bytes is compared as decoded text.
-    struct Keyed
-    {
-        QByteArrayView domain;
-        QByteArrayView path;
-        const MbdbRecord* record;
-        quint32 index;
-        bool ascii;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(records.size());
-    for (const MbdbRecord* r : records) {
-        Keyed k{r->domain.textBytes(), r->path.textBytes(), r, quint32(keyed.size()), true};
-        k.ascii = isAsciiBytes(k.domain) && isAsciiBytes(k.path);
-        keyed.push_back(k);
-    }
     auto compareField = [](QByteArrayView a, QByteArrayView b, bool bytes) {
         if (bytes) {
             // An absent string has no bytes at all, and memcmp must not see its null pointer.
@@ -201,13 +193,16 @@ void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
         }
         return QString::compare(QString::fromUtf8(a), QString::fromUtf8(b), Qt::CaseSensitive);
     };
-    std::sort(keyed.begin(), keyed.end(), [&compareField](const Keyed& a, const Keyed& b) {
+    auto less = [&compareField](const Keyed& a, const Keyed& b) {
         const bool bytes = a.ascii && b.ascii;
-        int c = compareField(a.domain, b.domain, bytes);
+        int c = compareField(a.out.domain, b.out.domain, bytes);
         if (c == 0)
-            c = compareField(a.path, b.path, bytes);
+            c = compareField(a.out.path, b.out.path, bytes);
         return c != 0 ? c < 0 : a.index < b.index;
-    });
+    };
+    // A manifest read in order is mostly written back in order: no sort then.
+    if (!std::is_sorted(keyed.begin(), keyed.end(), less))
+        std::sort(keyed.begin(), keyed.end(), less);
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -215,7 +210,11 @@ void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
     ChunkWriter out(file, path);
     out.bytes("mbdb\x05\x00", 6);
     for (const Keyed& k : keyed) {
-        const MbdbRecord& r = *k.record;
+        if (!k.out.record) {
+            out.bytes(k.out.bytes.data(), size_t(k.out.bytes.size()));
+            continue;
+        }
+        const MbdbRecord& r = *k.out.record;
         out.string(r.domain);
         out.string(r.path);
         out.string(r.linkTarget);
@@ -241,6 +240,18 @@ void writeSorted(std::vector<const MbdbRecord*>& records, const QString& path)
     out.flush();
     if (!file.commit())
         fail(path, file.errorString());
+}
+
+void writeRecords(const std::vector<const MbdbRecord*>& records, const QString& path)
+{
+    std::vector<Keyed> keyed;
+    keyed.reserve(records.size());
+    for (const MbdbRecord* r : records) {
+        Keyed k{{r->domain.textBytes(), r->path.textBytes(), r, {}}, quint32(keyed.size()), true};
+        k.ascii = isAsciiBytes(k.out.domain) && isAsciiBytes(k.out.path);
+        keyed.push_back(k);
+    }
+    writeSorted(keyed, path);
 }
 
 } // namespace
@@ -296,7 +307,7 @@ void writeManifestMbdb(QList<MbdbRecord>& records, const QString& path)
     pointers.reserve(size_t(records.size()));
     for (const MbdbRecord& r : records)
         pointers.push_back(&r);
-    writeSorted(pointers, path);
+    writeRecords(pointers, path);
 }
 
 void writeManifestMbdb(const ManifestMap& records, const QString& path)
@@ -305,5 +316,16 @@ void writeManifestMbdb(const ManifestMap& records, const QString& path)
     pointers.reserve(size_t(records.size()));
     for (const MbdbRecord& r : records)
         pointers.push_back(&r);
-    writeSorted(pointers, path);
+    writeRecords(pointers, path);
+}
+
+void writeManifestMbdb(std::vector<MbdbOutput>& records, const QString& path)
+{
+    std::vector<Keyed> keyed;
+    keyed.reserve(records.size());
+    for (const MbdbOutput& r : records)
+        keyed.push_back({r, quint32(keyed.size()), isAsciiBytes(r.domain) && isAsciiBytes(r.path)});
+    records.clear();
+    records.shrink_to_fit();
+    writeSorted(keyed, path);
 }

@@ -2,6 +2,8 @@
 
 #include "MbdbRecord.h"
 
+#include <vector>
+
 // Reads a whole Manifest.mbdb. Throws std::runtime_error naming the file on any failure: a file
 // that does not begin with "mbdb", or a record cut short by the end of the file. The version
 // bytes after the magic are not checked.
@@ -12,3 +14,15 @@ ManifestMap readManifestMbdb(const QString& path);
 // Throws std::runtime_error naming the file on any failure.
 void writeManifestMbdb(QList<MbdbRecord>& records, const QString& path);
 void writeManifestMbdb(const ManifestMap& records, const QString& path);
+
+// One record for the writer: the text of its domain and path (its sort keys), and either the
+// record or its bytes exactly as a manifest held them.
+struct MbdbOutput
+{
+    QByteArrayView domain;
+    QByteArrayView path;
+    const MbdbRecord* record = nullptr;
+    QByteArrayView bytes;
+};
+// Writes them sorted as above; `records` is used up.
+void writeManifestMbdb(std::vector<MbdbOutput>& records, const QString& path);

@@ -12,6 +12,7 @@
 #include "KnownDatabases.h"
 #include "ManifestDb.h"
 #include "ManifestMbdb.h"
+#include "MbdbTable.h"
 #include "ProgressForm.h"
 #include "WorkerStep.h"
 
@@ -214,14 +215,21 @@ int measure(const QString& what, const QString& dir)
         std::printf("%.6f %ld 0\n", double(t.nsecsElapsed()) / 1e9, peakKiB() - baseline);
         return 0;
     } else if (what == QLatin1String("read")) {
-        const ManifestMap map = readManifestMbdb(manifest);
+        // As the cleaners read it: held as its bytes.
+        MbdbTable table;
+        table.read(manifest);
         const double s = double(t.nsecsElapsed()) / 1e9;
         std::printf("%.6f %ld 0\n", s, peakKiB() - baseline);
         return 0;
     } else if (what == QLatin1String("write")) {
-        const ManifestMap map = readManifestMbdb(manifest);
+        MbdbTable table;
+        table.read(manifest);
         t.restart();
-        writeManifestMbdb(map, manifest + QStringLiteral(".out"));
+        table.write(manifest + QStringLiteral(".out"));
+    } else if (what == QLatin1String("read-map")) {
+        const ManifestMap map = readManifestMbdb(manifest);
+        std::printf("%.6f %ld 0\n", double(t.nsecsElapsed()) / 1e9, peakKiB() - baseline);
+        return 0;
     } else if (what == QLatin1String("sys-scan") || what == QLatin1String("db-sys-scan")) {
         reports = runPass<IOSClearSysThread>(dir, true);
     } else if (what == QLatin1String("sys-clear") || what == QLatin1String("db-sys-clear")) {
@@ -312,20 +320,23 @@ int main(int argc, char* argv[])
     std::printf("%-13s %9s %8s %7s %10s %8s %7s %8s\n", "operation", "seconds", "x floor", "target",
                 "peak MiB", "x file", "target", "reports");
     std::printf("%-13s %9.3f %8.2f\n", "floor", floor.seconds, 1.0);
-    for (const QString& what :
-         {QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("sys-scan"),
-          QStringLiteral("sys-clear"), QStringLiteral("junk-scan"), QStringLiteral("junk-clear")}) {
+    for (const QString& what : {QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("sys-scan"),
+                                QStringLiteral("sys-clear"), QStringLiteral("junk-scan"),
+                                QStringLiteral("junk-clear"), QStringLiteral("read-map")}) {
         const QString dir = tmp.filePath(what);
         copyFolder(base, dir); // a clear pass edits its own copy
         const Figure f = child(what, dir);
-        const double target = what == QLatin1String("read") ? 2.0 : 3.0;
+        const QString target = what == QLatin1String("read")       ? QStringLiteral("<= 2.0")
+                               : what == QLatin1String("read-map") ? QStringLiteral("-")
+                                                                   : QStringLiteral("<= 3.0");
         std::printf("%-13s %9.3f %8.2f %7s %10.1f %8.2f %7s %8d\n", qPrintable(what), f.seconds,
-                    f.seconds / floor.seconds, qPrintable(QStringLiteral("<= %1").arg(target, 0, 'f', 1)),
-                    double(f.peakKiB) / 1024, double(f.peakKiB) * 1024 / double(manifestBytes), "<= 3.0",
+                    f.seconds / floor.seconds, qPrintable(target), double(f.peakKiB) / 1024,
+                    double(f.peakKiB) * 1024 / double(manifestBytes), "<= 3.0",
                     what.contains(QLatin1Char('-')) ? f.reports : 0);
     }
-    std::printf("floor: the file read and every record's name hashed. A pass sends at most 101 "
-                "progress reports (plus its status and closing calls).\n\n");
+    std::printf("floor: the file read and every record's name hashed. read and write: the manifest as "
+                "the cleaners hold it; read-map: every record decoded into a map (no cleaner does that). A "
+                "pass sends at most 101 progress reports (plus its status and closing calls).\n\n");
 
     // The same backup as iOS 10 and later write it: Manifest.db, files in two-character folders.
     const QString dbBase = tmp.filePath(QStringLiteral("dbbase"));

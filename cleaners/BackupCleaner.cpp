@@ -107,7 +107,6 @@ void BackupCleaner::walkRecords(const QList<RecordRule>& rules,
 {
     throwIfRejected();
     const QStringList names = manifest().select(rules);
-    ManifestMap& map = manifest().records();
     // Each record is visited once; the removals wait until the walk is over so that they cannot
     // disturb it. A scan leaves the records to the cleaners after it.
     const qint64 n = names.size();
@@ -117,12 +116,11 @@ void BackupCleaner::walkRecords(const QList<RecordRule>& rules,
         ++i;
         throwIfRejected();
         reportPercent(percent(i, n));
-        const auto it = map.constFind(name);
-        if (it != map.cend() && visit(it.value()) && !scanOnly)
+        if (visit(manifest().record(name)) && !scanOnly)
             removed.append(name);
     }
     for (const QString& name : std::as_const(removed))
-        map.remove(name);
+        manifest().remove(name);
 }
 
 QString BackupCleaner::databasePath(const BackupDatabase& database) const
@@ -136,7 +134,7 @@ QStringList BackupCleaner::sideRecords(const BackupDatabase& database)
     manifest().load(sides);
     QStringList names;
     for (const QString& name : sides) {
-        if (manifest().records().contains(name))
+        if (manifest().contains(name))
             names << name;
     }
     return names;
@@ -235,20 +233,17 @@ void BackupCleaner::replaceWithWorkingCopy(const BackupDatabase& database)
     refreshRecord(name, d);
     // The copy took the log's rows in; the phone must not get the old log with the new file.
     for (const QString& side : sideRecords(database))
-        manifest().records().remove(side);
+        manifest().remove(side);
 }
 
 void BackupCleaner::refreshRecord(const QString& name, const QString& databasePath)
 {
-    manifest().load({name});
-    ManifestMap& map = manifest().records();
-    auto it = map.find(name);
-    if (it == map.end()) {
+    if (!manifest().contains(name)) {
         // A record made up here would have neither domain nor path.
         qWarning("the manifest lists no record for %s; its record is not refreshed", qUtf8Printable(name));
         return;
     }
-    MbdbRecord& record = it.value();
+    MbdbRecord record = manifest().record(name);
     const QFileInfo info(databasePath);
     record.size = quint64(info.size());
     record.dataHash.setBytes(fileSha1(databasePath).left(20));
@@ -257,5 +252,5 @@ void BackupCleaner::refreshRecord(const QString& name, const QString& databasePa
     record.changedTime = modified;
     const QDateTime born = info.birthTime();
     record.createdTime = born.isValid() ? quint32(born.toSecsSinceEpoch()) : modified;
-    manifest().markRefreshed(name);
+    manifest().refresh(name, record);
 }

@@ -234,9 +234,10 @@ private slots:
                 const QStringList picked = manifest.select(rules);
                 QCOMPARE(QSet<QString>(picked.cbegin(), picked.cend()), expected);
                 for (const QString& name : picked)
-                    QCOMPARE(manifest.records().value(name).size, map.value(name).size);
+                    QCOMPARE(manifest.record(name).size, map.value(name).size);
                 // A record taken out stays out when another rule picks it again.
-                manifest.records().remove(picked.first());
+                manifest.remove(picked.first());
+                QVERIFY(!manifest.contains(picked.first()));
                 const QStringList again = manifest.select(rules);
                 QCOMPARE(again.size(), picked.size() - 1);
                 QVERIFY(!again.contains(picked.first()));

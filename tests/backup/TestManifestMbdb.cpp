@@ -1,11 +1,13 @@
 #include "BackupFileName.h"
 #include "ManifestMbdb.h"
+#include "MbdbTable.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 namespace {
@@ -263,6 +265,88 @@ private slots:
         props.u16(0).u64(0).u32(0).u32(0).u32(0).u32(0).u32(0).u64(1).u8(0).u8(255).str("only one");
         writeFile(path(), props.data);
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, readManifestMbdb(path()));
+    }
+
+    // The manifest held as its bytes reads and writes what the map does: the same records and
+    // names (the last of a name read twice), the same errors, and after the same removals and
+    // replacements the same file, byte for byte.
+    void heldAsBytesAgreesWithTheMap()
+    {
+        Bytes b;
+        b.record("MediaDomain", "DCIM/100APPLE/IMG_0002.JPG", 20)
+            .record("HomeDomain", "Library/Caches/a", 30);
+        b.record("HomeDomain", "Library/Caches/a", 31); // the same name again: this one counts
+        b.str("CameraRollDomain")
+            .str("Media/\xc3\xa9t\xc3\xa9.jpg")
+            .str("")
+            .str(QByteArray(20, '\x22'))
+            .absent();
+        b.u16(0100644).u64(1).u32(2).u32(3).u32(4).u32(5).u32(6).u64(40).u8(1).u8(1).str("k").str(
+            QByteArray("v\0w", 3));
+        b.record("AppDomain-x", QByteArray("Library/Caches/b\0junk", 22), 50);
+        b.record("HomeDomain", "Library/Preferences/p.plist", 60);
+        writeFile(path(), b.data);
+
+        ManifestMap map = readManifestMbdb(path());
+        MbdbTable table;
+        table.read(path());
+        QCOMPARE(table.size(), map.size());
+        const RecordRule caches{{"HomeDomain", "AppDomain-x"}, {"Library/Caches/"}, Qt::CaseInsensitive};
+        QStringList picked;
+        for (const MbdbTable::Index i : table.select({caches})) {
+            picked << table.name(i);
+            const MbdbRecord r = table.record(i);
+            QCOMPARE(r.size, map.value(table.name(i)).size);
+            QCOMPARE(r.path.bytes, map.value(table.name(i)).path.bytes);
+        }
+        QCOMPARE(picked.size(), 2);
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            const MbdbTable::Index i = table.indexOf(it.key());
+            QVERIFY(i >= 0);
+            QCOMPARE(table.record(i).properties.size(), it->properties.size());
+        }
+        QCOMPARE(table.indexOf(QString(40, QLatin1Char('0'))), -1);
+
+        // Unchanged, then with a record removed and another replaced.
+        table.write(path("table.mbdb"));
+        writeManifestMbdb(map, path("map.mbdb"));
+        QCOMPARE(readFile(path("table.mbdb")), readFile(path("map.mbdb")));
+        const QString gone = picked.first();
+        const QString changed =
+            backupFileName(QStringLiteral("HomeDomain"), QStringLiteral("Library/Preferences/p.plist"));
+        table.remove(table.indexOf(gone));
+        QCOMPARE(table.indexOf(gone), -1);
+        MbdbRecord r = table.record(table.indexOf(changed));
+        r.size = 61;
+        r.dataHash.setBytes(QByteArray(20, '\x33'));
+        table.replace(table.indexOf(changed), r);
+        map.remove(gone);
+        map[changed] = r;
+        table.write(path("table.mbdb"));
+        writeManifestMbdb(map, path("map.mbdb"));
+        QCOMPARE(readFile(path("table.mbdb")), readFile(path("map.mbdb")));
+        QCOMPARE(table.size(), map.size());
+
+        // Bad files fail with the same words.
+        const auto errorOf = [](const std::function<void()>& f) {
+            try {
+                f();
+            } catch (const std::runtime_error& e) {
+                return QString::fromUtf8(e.what());
+            }
+            return QString();
+        };
+        for (const QByteArray& bad :
+             {QByteArray(), QByteArray("mbd"), QByteArray("xbdb\x05\x00", 6), b.data.left(50)}) {
+            writeFile(path(), bad);
+            const QString expected = errorOf([this] { readManifestMbdb(path()); });
+            QVERIFY(!expected.isEmpty());
+            QCOMPARE(errorOf([this] {
+                         MbdbTable t;
+                         t.read(path());
+                     }),
+                     expected);
+        }
     }
 
     void missingFileFails()

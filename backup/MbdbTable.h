@@ -1,0 +1,54 @@
+#pragma once
+
+#include "MbdbRecord.h"
+#include "RecordRule.h"
+
+#include <QByteArray>
+#include <QHash>
+
+#include <vector>
+
+// Manifest.mbdb held as the bytes of its file: each record is known by where it lies in them and
+// by its name, and is decoded only when asked for. Unchanged records are written back as they
+// were read. It reads and writes what readManifestMbdb and writeManifestMbdb do for the same
+// records (a name read twice keeps its last record), in a fraction of their memory.
+class MbdbTable
+{
+public:
+    using Index = qsizetype;
+
+    // Throws std::runtime_error naming the file, as readManifestMbdb.
+    void read(const QString& path);
+    qsizetype size() const { return m_live; }
+
+    // The records a rule matches, in file order.
+    std::vector<Index> select(const QList<RecordRule>& rules) const;
+    // -1 when the manifest has no such record (or it was removed).
+    Index indexOf(const QString& name) const;
+    QString name(Index i) const;
+    MbdbRecord record(Index i) const;
+    void remove(Index i);
+    // A record that now says something else (its file was replaced).
+    void replace(Index i, const MbdbRecord& record);
+
+    // Throws std::runtime_error; a failure leaves the file as it was.
+    void write(const QString& path) const;
+
+private:
+    struct Entry
+    {
+        qint64 offset = 0;
+        quint32 length = 0;
+        bool live = true;
+        char digest[20];
+    };
+    // The text of a record's domain and path, as MbdbString::textBytes gives it.
+    void keys(const Entry& e, QByteArrayView& domain, QByteArrayView& path) const;
+
+    QString m_path;
+    QByteArray m_bytes;
+    std::vector<Entry> m_entries;
+    std::vector<quint32> m_byName; // live entries, ordered by digest
+    QHash<Index, MbdbRecord> m_replaced;
+    qsizetype m_live = 0;
+};
