@@ -109,21 +109,28 @@ public:
 
     QByteArrayView bytes(const Object& o) const { return m_data.sliced(o.start, qsizetype(o.count)); }
 
-    // The value of a dictionary's key given as ASCII; false when a key is of a kind this reader
-    // does not take (it might be the one looked for). A missing key gives true and no value.
-    bool lookUp(const Object& dict, const char* key, std::optional<quint64>& value) const
+    // The values of a dictionary's keys given as ASCII, in one pass over its keys; false when a
+    // key is of a kind this reader does not take (it might be one looked for) or comes twice. A
+    // missing key gives no value.
+    template <int N>
+    bool lookUp(const Object& dict, const char* const (&keys)[N], std::optional<quint64> (&values)[N]) const
     {
-        const qsizetype keyLength = qsizetype(std::strlen(key));
-        value.reset();
+        qsizetype lengths[N];
+        for (int k = 0; k < N; ++k) {
+            lengths[k] = qsizetype(std::strlen(keys[k]));
+            values[k].reset();
+        }
         for (quint64 i = 0; i < dict.count; ++i) {
-            Object k;
-            if (!object(ref(dict, i), k) || k.type != 0x5)
+            Object key;
+            if (!object(ref(dict, i), key) || key.type != 0x5)
                 return false;
-            if (qsizetype(k.count) == keyLength &&
-                std::memcmp(bytes(k).data(), key, size_t(keyLength)) == 0) {
-                if (value)
+            const QByteArrayView text = bytes(key);
+            for (int k = 0; k < N; ++k) {
+                if (text.size() != lengths[k] || std::memcmp(text.data(), keys[k], size_t(lengths[k])) != 0)
+                    continue;
+                if (values[k])
                     return false; // the same key twice: left to libplist
-                value = ref(dict, dict.count + i);
+                values[k] = ref(dict, dict.count + i);
             }
         }
         return true;
@@ -158,51 +165,64 @@ bool readMbFileQuickly(QByteArrayView archive, MbdbRecord& record)
     BinaryPlist::Object top;
     if (!plist.object(plist.top(), top) || top.type != 0xD)
         return false;
-    std::optional<quint64> objectsRef;
-    std::optional<quint64> topRef;
-    if (!plist.lookUp(top, "$objects", objectsRef) || !plist.lookUp(top, "$top", topRef) || !objectsRef ||
-        !topRef)
+    std::optional<quint64> archiveRefs[2];
+    if (!plist.lookUp(top, {"$objects", "$top"}, archiveRefs) || !archiveRefs[0] || !archiveRefs[1])
         return false;
     BinaryPlist::Object objects;
     BinaryPlist::Object topDict;
-    if (!plist.object(*objectsRef, objects) || objects.type != 0xA || !plist.object(*topRef, topDict) ||
-        topDict.type != 0xD)
+    if (!plist.object(*archiveRefs[0], objects) || objects.type != 0xA ||
+        !plist.object(*archiveRefs[1], topDict) || topDict.type != 0xD)
         return false;
-    std::optional<quint64> rootRef;
+    std::optional<quint64> rootRef[1];
     BinaryPlist::Object rootUid;
-    if (!plist.lookUp(topDict, "root", rootRef) || !rootRef || !plist.object(*rootRef, rootUid) ||
+    if (!plist.lookUp(topDict, {"root"}, rootRef) || !rootRef[0] || !plist.object(*rootRef[0], rootUid) ||
         rootUid.type != 0x8 || rootUid.count >= objects.count)
         return false;
     BinaryPlist::Object file;
     if (!plist.object(plist.ref(objects, rootUid.count), file) || file.type != 0xD)
         return false;
 
+    enum Field
+    {
+        Size,
+        Mode,
+        Inode,
+        User,
+        Group,
+        Modified,
+        Changed,
+        Born,
+        Protection,
+        Target,
+        Digest,
+        Fields
+    };
+    std::optional<quint64> refs[Fields];
+    if (!plist.lookUp(file,
+                      {"Size", "Mode", "InodeNumber", "UserID", "GroupID", "LastModified", "LastStatusChange",
+                       "Birth", "ProtectionClass", "Target", "Digest"},
+                      refs))
+        return false;
     // Integers only: another kind (a real, say) is left to libplist, which converts it.
-    auto integer = [&](const char* key, quint64& out) {
-        std::optional<quint64> ref;
-        if (!plist.lookUp(file, key, ref))
-            return false;
-        out = 0;
-        if (!ref)
-            return true;
+    quint64 numbers[Protection + 1];
+    for (int k = Size; k <= Protection; ++k) {
+        numbers[k] = 0;
+        if (!refs[k])
+            continue;
         BinaryPlist::Object value;
-        if (!plist.object(*ref, value))
+        if (!plist.object(*refs[k], value))
             return false;
         if (value.type == 0x1)
-            out = value.count;
-        return value.type == 0x1 || value.type == 0x4 || value.type == 0x5 || value.type == 0xA ||
-               value.type == 0xD || value.type == 0x8;
-    };
-    // The object a UID-valued key refers to, when it is of `type`.
-    auto referenced = [&](const char* key, int type, std::optional<QByteArrayView>& out) {
+            numbers[k] = value.count;
+    }
+    // The object a UID-valued key refers to; a kind this reader does not take (a UTF-16 string
+    // for the target) is left to libplist.
+    auto referenced = [&](Field k, int type, std::optional<QByteArrayView>& out) {
         out.reset();
-        std::optional<quint64> ref;
-        if (!plist.lookUp(file, key, ref))
-            return false;
-        if (!ref)
+        if (!refs[k])
             return true;
         BinaryPlist::Object uid;
-        if (!plist.object(*ref, uid))
+        if (!plist.object(*refs[k], uid))
             return false;
         if (uid.type != 0x8 || uid.count >= objects.count)
             return true;
@@ -213,22 +233,13 @@ bool readMbFileQuickly(QByteArrayView archive, MbdbRecord& record)
             out = plist.bytes(value);
         return true;
     };
-
-    quint64 size, mode, inode, user, group, modified, changed, born, protection;
     std::optional<QByteArrayView> target;
     std::optional<QByteArrayView> digest;
-    if (!integer("Size", size) || !integer("Mode", mode) || !integer("InodeNumber", inode) ||
-        !integer("UserID", user) || !integer("GroupID", group) || !integer("LastModified", modified) ||
-        !integer("LastStatusChange", changed) || !integer("Birth", born) ||
-        !integer("ProtectionClass", protection) || !referenced("Target", 0x5, target) ||
-        !referenced("Digest", 0x4, digest))
+    if (!referenced(Target, 0x5, target) || !referenced(Digest, 0x4, digest))
         return false;
-    // A target of another string kind (UTF-16) is left to libplist.
-    if (!target) {
-        std::optional<QByteArrayView> wide;
-        if (!referenced("Target", 0x6, wide))
-            return false;
-    }
+    const quint64 size = numbers[Size], mode = numbers[Mode], inode = numbers[Inode], user = numbers[User],
+                  group = numbers[Group], modified = numbers[Modified], changed = numbers[Changed],
+                  born = numbers[Born], protection = numbers[Protection];
     record.size = size;
     record.mode = quint16(mode);
     record.inode = inode;
