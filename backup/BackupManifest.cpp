@@ -44,7 +44,9 @@ void BackupManifest::start()
     m_refreshed.clear();
     m_reader.reset();
     m_table = MbdbTable();
-    m_held = false;
+    m_rows.clear();
+    m_rowIndex.clear();
+    m_removed.clear();
 }
 
 void BackupManifest::open()
@@ -52,9 +54,10 @@ void BackupManifest::open()
     start();
     if (m_format == Format::Mbdb) {
         m_table.read(m_path);
-        m_held = true;
+        m_mode = Mode::Bytes;
     } else {
         reader();
+        m_mode = Mode::Rows;
     }
     m_open = true;
 }
@@ -62,10 +65,15 @@ void BackupManifest::open()
 void BackupManifest::read()
 {
     start();
-    if (m_format == Format::Mbdb)
+    m_mode = Mode::Map;
+    if (m_format == Format::Mbdb) {
         m_records = readManifestMbdb(m_path);
-    else
-        reader().all([this](const QString& name, MbdbRecord& r) { take(name, r); });
+    } else {
+        reader().all([this](const QString& name, MbdbRecord& r) {
+            m_readNames.insert(name);
+            m_records.insert(name, std::move(r));
+        });
+    }
     m_open = true;
 }
 
@@ -80,42 +88,53 @@ ManifestDbReader& BackupManifest::reader()
 
 void BackupManifest::take(const QString& name, MbdbRecord& record)
 {
-    if (m_readNames.contains(name))
+    // A row asked for again keeps what was done to it (removed, refreshed).
+    if (m_rowIndex.contains(name))
         return;
-    m_readNames.insert(name);
-    m_records.insert(name, std::move(record));
+    m_rowIndex.insert(name, qsizetype(m_rows.size()));
+    m_rows.push_back(std::move(record));
+}
+
+qsizetype BackupManifest::rowOf(const QString& name)
+{
+    if (!m_rowIndex.contains(name))
+        load({name});
+    const qsizetype row = m_rowIndex.value(name, -1);
+    return row >= 0 && !m_removed.contains(name) ? row : -1;
 }
 
 QStringList BackupManifest::select(const QList<RecordRule>& rules)
 {
     QStringList names;
-    if (heldAsBytes()) {
+    switch (m_mode) {
+    case Mode::Bytes:
         for (const MbdbTable::Index i : m_table.select(rules))
             names << m_table.name(i);
-        return names;
-    }
-    if (m_format == Format::Mbdb) {
+        break;
+    case Mode::Map:
         for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
             if (RecordRule::anyMatches(rules, it->domain.textBytes(), it->path.textBytes()))
                 names << it.key();
         }
-        return names;
+        break;
+    case Mode::Rows:
+        reader().select(rules, [this, &names](const QString& name, MbdbRecord& r) {
+            take(name, r);
+            if (!m_removed.contains(name))
+                names << name;
+        });
+        break;
     }
-    reader().select(rules, [this, &names](const QString& name, MbdbRecord& r) {
-        take(name, r);
-        if (m_records.contains(name))
-            names << name;
-    });
     return names;
 }
 
 void BackupManifest::load(const QStringList& names)
 {
-    if (m_format == Format::Mbdb)
+    if (m_mode != Mode::Rows)
         return;
     QStringList missing;
     for (const QString& name : names) {
-        if (!m_readNames.contains(name))
+        if (!m_rowIndex.contains(name))
             missing << name;
     }
     reader().byNames(missing, [this](const QString& name, MbdbRecord& r) { take(name, r); });
@@ -123,40 +142,72 @@ void BackupManifest::load(const QStringList& names)
 
 bool BackupManifest::contains(const QString& name)
 {
-    if (heldAsBytes())
+    switch (m_mode) {
+    case Mode::Bytes:
         return m_table.indexOf(name) >= 0;
-    load({name});
+    case Mode::Rows:
+        return rowOf(name) >= 0;
+    case Mode::Map:
+        break;
+    }
     return m_records.contains(name);
 }
 
 MbdbRecord BackupManifest::record(const QString& name)
 {
-    if (heldAsBytes()) {
+    switch (m_mode) {
+    case Mode::Bytes: {
         const MbdbTable::Index i = m_table.indexOf(name);
         return i >= 0 ? m_table.record(i) : MbdbRecord();
     }
-    load({name});
+    case Mode::Rows: {
+        const qsizetype row = rowOf(name);
+        return row >= 0 ? m_rows[size_t(row)] : MbdbRecord();
+    }
+    case Mode::Map:
+        break;
+    }
     return m_records.value(name);
 }
 
 void BackupManifest::remove(const QString& name)
 {
-    if (heldAsBytes()) {
+    switch (m_mode) {
+    case Mode::Bytes: {
         const MbdbTable::Index i = m_table.indexOf(name);
         if (i >= 0)
             m_table.remove(i);
         return;
+    }
+    case Mode::Rows:
+        if (rowOf(name) >= 0)
+            m_removed.insert(name);
+        return;
+    case Mode::Map:
+        break;
     }
     m_records.remove(name);
 }
 
 void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
 {
-    if (heldAsBytes()) {
+    switch (m_mode) {
+    case Mode::Bytes: {
         const MbdbTable::Index i = m_table.indexOf(name);
         if (i >= 0)
             m_table.replace(i, record);
         return;
+    }
+    case Mode::Rows: {
+        const qsizetype row = rowOf(name);
+        if (row >= 0) {
+            m_rows[size_t(row)] = record;
+            m_refreshed.insert(name);
+        }
+        return;
+    }
+    case Mode::Map:
+        break;
     }
     if (m_records.contains(name)) {
         m_records.insert(name, record);
@@ -166,7 +217,7 @@ void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
 
 void BackupManifest::write()
 {
-    if (heldAsBytes()) {
+    if (m_mode == Mode::Bytes) {
         m_table.write(m_path);
         return;
     }
@@ -176,15 +227,20 @@ void BackupManifest::write()
     }
     // The reader's copy of the manifest goes first; the file itself is written.
     m_reader.reset();
-    QSet<QString> removed;
-    for (const QString& name : m_readNames) {
+    QSet<QString> removed = m_removed;
+    for (const QString& name : std::as_const(m_readNames)) {
         if (!m_records.contains(name))
             removed.insert(name);
     }
     ManifestMap refreshed;
-    for (const QString& name : m_refreshed) {
-        if (m_records.contains(name))
+    for (const QString& name : std::as_const(m_refreshed)) {
+        if (m_mode == Mode::Rows) {
+            const qsizetype row = m_rowIndex.value(name, -1);
+            if (row >= 0 && !m_removed.contains(name))
+                refreshed.insert(name, m_rows[size_t(row)]);
+        } else if (m_records.contains(name)) {
             refreshed.insert(name, m_records.value(name));
+        }
     }
     updateManifestDb(m_path, removed, refreshed);
 }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QSet>
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -78,13 +79,24 @@ private:
     // Adds a row of Manifest.db to the records unless it was loaded (or loaded and taken) before.
     void take(const QString& name, MbdbRecord& record);
 
-    bool heldAsBytes() const { return m_format == Format::Mbdb && m_held; }
+    // read() fills the map; open() holds Manifest.mbdb as its bytes, and keeps the rows of
+    // Manifest.db that were asked for.
+    enum class Mode
+    {
+        Map,
+        Bytes,
+        Rows
+    };
+    // The place of a row of Manifest.db among those kept; -1 when none or removed.
+    qsizetype rowOf(const QString& name);
 
     QDir m_dir;
     bool m_open = false;
-    // Manifest.mbdb after open(): its bytes, not a map.
-    bool m_held = false;
+    Mode m_mode = Mode::Map;
     MbdbTable m_table;
+    std::deque<MbdbRecord> m_rows;
+    QHash<QString, qsizetype> m_rowIndex;
+    QSet<QString> m_removed;
     std::unique_ptr<ManifestDbReader> m_reader;
     std::function<bool()> m_interrupted;
     QString m_path;
