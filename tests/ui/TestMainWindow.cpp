@@ -7,6 +7,7 @@
 #include "FrameworkLoader.h"
 #include "LocalHttpServer.h"
 #include "MainWindow.h"
+#include "PhoneFiles.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
 
@@ -51,25 +52,6 @@ private:
     QTimer m_timer;
 };
 
-QMap<QString, QByteArray> deviceFiles(const SimDeviceFolder& phone)
-{
-    return BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
-}
-
-qint64 sizeOf(const QMap<QString, QByteArray>& files, const std::function<bool(const QString&)>& select)
-{
-    qint64 total = 0;
-    for (auto it = files.begin(); it != files.end(); ++it)
-        total += select(it.key()) ? it.value().size() : 0;
-    return total;
-}
-
-bool isSystemCache(const QString& path)
-{
-    return path.startsWith(QLatin1String("HomeDomain/Library/Caches/")) ||
-           path.startsWith(QLatin1String("RootDomain/Library/Caches/"));
-}
-
 // Bytes in the caches and temp folders of the phone's app containers (of one app when named).
 qint64 appCacheBytes(const SimDeviceFolder& phone, const QString& app = QString())
 {
@@ -84,11 +66,6 @@ qint64 appCacheBytes(const SimDeviceFolder& phone, const QString& app = QString(
     return total;
 }
 
-bool isOrphan(const QString& path)
-{
-    return path.contains(QLatin1String("/GUID-OLD-")) ||
-           path.startsWith(QLatin1String("MediaDomain/Library/SMS/Parts/"));
-}
 } // namespace
 
 class TestMainWindow : public QObject
@@ -258,7 +235,7 @@ private slots:
             },
             current);
         QVERIFY(phone);
-        const auto before = deviceFiles(*phone);
+        const auto before = phoneFiles(*phone);
         // From iOS 10 on caches and temporary files are in no backup: a scan cannot see them, and
         // only the restore, which removes what the backup does not list, frees them.
         auto onlyOnPhone = [current](const QString& path) {
@@ -271,7 +248,7 @@ private slots:
         press("btnScanSysCache");
         QCOMPARE(child<QLabel>("lbTotalSysCache")->text(), QStringLiteral("(%1)").arg(formatSize(junk)));
         QVERIFY(ok.texts.isEmpty());
-        QCOMPARE(deviceFiles(*phone), before);
+        QCOMPARE(phoneFiles(*phone), before);
 
         const QString freeBefore = child<QLabel>("lbSpaceInfo")->text();
         press("btnClearSysCache");
@@ -289,7 +266,7 @@ private slots:
             if (isSystemCache(path) || isOrphan(path) || onlyOnPhone(path))
                 expected.remove(path);
         }
-        QCOMPARE(deviceFiles(*phone), expected);
+        QCOMPARE(phoneFiles(*phone), expected);
 
         // Nothing left in the backup: up to iOS 9 no restore runs; from iOS 10 on it does, for the
         // caches only the phone holds (and this switch makes it fail).
@@ -319,7 +296,7 @@ private slots:
         auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); }, current);
         QVERIFY(phone);
         auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
-        const auto before = deviceFiles(*phone);
+        const auto before = phoneFiles(*phone);
         {
             BoxAnswerer no({QMessageBox::No});
             model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole); // Messages
@@ -329,7 +306,7 @@ private slots:
         }
         QVERIFY(!QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()))
                      .exists());
-        QCOMPARE(deviceFiles(*phone), before);
+        QCOMPARE(phoneFiles(*phone), before);
 
         model->setData(model->index(2, 0), Qt::Checked, Qt::CheckStateRole); // Call History
         {
@@ -347,7 +324,7 @@ private slots:
         QCOMPARE(FixtureDatabases::countRows(store, QStringLiteral("ZCALLRECORD")), 0);
         const QString history = SimPhonePaths::safariHistory(*phone, current);
         QCOMPARE(FixtureDatabases::countRows(history, QStringLiteral("history_visits")), 400);
-        const auto after = deviceFiles(*phone);
+        const auto after = phoneFiles(*phone);
         QVERIFY(!after.keys().join(QLatin1Char('\n')).contains(QStringLiteral("Library/SMS/Attachments/")));
         QCOMPARE(after.value(QStringLiteral("CameraRollDomain/Media/DCIM/100APPLE/IMG_1000.JPG")),
                  before.value(QStringLiteral("CameraRollDomain/Media/DCIM/100APPLE/IMG_1000.JPG")));
@@ -582,13 +559,13 @@ private slots:
 
         // Nothing ticked: nothing deleted and no backup.
         all->setCheckState(Qt::Unchecked);
-        const auto before = deviceFiles(*phone);
+        const auto before = phoneFiles(*phone);
         const qint64 cachesBefore = appCacheBytes(*phone);
         press("btnClearAppCache");
         QCOMPARE(ok.texts.size(), 1);
         QVERIFY(ok.texts.at(0).startsWith(QStringLiteral("Successfully deleted 0.0 KB")));
         QCOMPARE(appCacheBytes(*phone), cachesBefore);
-        QCOMPARE(deviceFiles(*phone), before);
+        QCOMPARE(phoneFiles(*phone), before);
         QVERIFY(!QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()))
                      .exists());
 
@@ -629,13 +606,13 @@ private slots:
         auto phone =
             connectPhone([](SimDeviceFolder& p) { p.setSwitch(QStringLiteral("BackupSeconds"), 3); });
         QVERIFY(phone);
-        const auto before = deviceFiles(*phone);
+        const auto before = phoneFiles(*phone);
         BoxAnswerer ok;
         Canceller cancel(QStringLiteral("Loading data from Device..."));
         press("btnClearSysCache");
         QVERIFY(cancel.done);
         QVERIFY(ok.texts.isEmpty());
-        QCOMPARE(deviceFiles(*phone), before);
+        QCOMPARE(phoneFiles(*phone), before);
     }
 
     void failingCleanerLeavesEverything()
@@ -646,7 +623,7 @@ private slots:
                                                        QStringLiteral("AppDomain-com.apple.mobilesafari"),
                                                        QStringLiteral("Library/Safari/History.db")),
                                    QByteArray(8192, 'x'));
-        const auto before = deviceFiles(*phone);
+        const auto before = phoneFiles(*phone);
         auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole); // Safari
         BoxAnswerer ok;
@@ -654,7 +631,7 @@ private slots:
         QCOMPARE(ok.texts.size(), 1);
         QVERIFY(ok.texts.at(0).startsWith(QStringLiteral("An Error Occurred.")));
         QVERIFY(ok.texts.at(0).contains(QStringLiteral("file is not a database")));
-        QCOMPARE(deviceFiles(*phone), before);
+        QCOMPARE(phoneFiles(*phone), before);
         QCOMPARE(child<QLabel>("lbTotalRemoveData")->text(), QString());
     }
 
