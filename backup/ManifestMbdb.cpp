@@ -1,5 +1,7 @@
 #include "ManifestMbdb.h"
 
+#include "MbdbTable.h"
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -14,101 +16,6 @@ namespace {
 {
     throw std::runtime_error(QStringLiteral("%1: %2").arg(path, why).toUtf8().toStdString());
 }
-
-// Reads the manifest in chunks; every read is checked against what the file still holds,
-// so a length field never makes us allocate more than the file has.
-class ChunkReader
-{
-public:
-    ChunkReader(QFile& file, const QString& path) : m_file(file), m_path(path), m_remaining(file.size()) {}
-
-    bool atEnd() const { return m_pos >= m_buffer.size() && m_remaining <= 0; }
-
-    const char* take(qint64 n)
-    {
-        if (m_buffer.size() - m_pos < n)
-            refill(n);
-        const char* p = m_buffer.constData() + m_pos;
-        m_pos += n;
-        m_offset += n;
-        return p;
-    }
-
-    quint8 u8() { return quint8(*take(1)); }
-    quint16 u16()
-    {
-        auto p = reinterpret_cast<const uchar*>(take(2));
-        return quint16(p[0] << 8 | p[1]);
-    }
-    quint32 u32()
-    {
-        auto p = reinterpret_cast<const uchar*>(take(4));
-        return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
-    }
-    quint64 u64()
-    {
-        const quint64 high = u32();
-        return high << 32 | u32();
-    }
-
-    MbdbString string()
-    {
-        MbdbString s;
-        s.length = u16();
-        if (s.isPresent())
-            s.bytes = QByteArray(take(s.length), s.length);
-        return s;
-    }
-
-private:
-    void refill(qint64 n)
-    {
-        const qint64 left = m_buffer.size() - m_pos;
-        if (left + m_remaining < n)
-            fail(m_path, QStringLiteral("the manifest ends inside a record (offset %1)").arg(m_offset));
-        QByteArray next = m_buffer.mid(m_pos);
-        const qint64 want = std::min<qint64>(m_remaining, std::max<qint64>(n - left, chunk));
-        const QByteArray more = m_file.read(want);
-        if (more.size() != want)
-            fail(m_path, m_file.errorString());
-        m_remaining -= want;
-        next.append(more);
-        m_buffer = next;
-        m_pos = 0;
-    }
-
-    static constexpr qint64 chunk = 1 << 20;
-    QFile& m_file;
-    QString m_path;
-    qint64 m_remaining;
-    QByteArray m_buffer;
-    qint64 m_pos = 0;
-    qint64 m_offset = 0;
-};
-
-// Records of one domain mostly follow each other and share one byte array for the domain.
-class DomainReader
-{
-public:
-    MbdbString read(ChunkReader& in)
-    {
-        MbdbString s;
-        s.length = in.u16();
-        if (!s.isPresent())
-            return s;
-        const char* bytes = in.take(s.length);
-        if (m_last.size() == s.length && std::memcmp(m_last.constData(), bytes, s.length) == 0) {
-            s.bytes = m_last;
-        } else {
-            s.bytes = QByteArray(bytes, s.length);
-            m_last = s.bytes;
-        }
-        return s;
-    }
-
-private:
-    QByteArray m_last;
-};
 
 class ChunkWriter
 {
@@ -258,45 +165,11 @@ void writeRecords(const std::vector<const MbdbRecord*>& records, const QString& 
 
 ManifestMap readManifestMbdb(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(path, file.errorString());
-    ChunkReader in(file, path);
-    DomainReader domains;
+    MbdbTable table;
+    table.read(path);
     ManifestMap map;
-    // Records take at least 40 bytes; most take about 100, so this spares most rehashing.
-    map.reserve(file.size() / 100);
-    // An empty, cut or foreign file is no manifest: reading it as one would rewrite it as empty.
-    if (file.size() < 6)
-        fail(path, QStringLiteral("not a backup manifest (shorter than its 6-byte header)"));
-    if (QByteArrayView(in.take(6), 4) != QByteArrayView("mbdb"))
-        fail(path, QStringLiteral("not a backup manifest (it does not begin with \"mbdb\")"));
-    while (!in.atEnd()) {
-        MbdbRecord r;
-        r.domain = domains.read(in);
-        r.path = in.string();
-        r.linkTarget = in.string();
-        r.dataHash = in.string();
-        r.encryptionKey = in.string();
-        r.mode = in.u16();
-        r.inode = in.u64();
-        r.userId = in.u32();
-        r.groupId = in.u32();
-        r.modifiedTime = in.u32();
-        r.changedTime = in.u32();
-        r.createdTime = in.u32();
-        r.size = in.u64();
-        r.protectionClass = in.u8();
-        const int count = in.u8();
-        r.properties.reserve(count);
-        for (int i = 0; i < count; ++i) {
-            MbdbString key = in.string();
-            MbdbString value = in.string();
-            r.properties.append({key, value});
-        }
-        QString name = r.fileName();
-        map.emplace(std::move(name), std::move(r));
-    }
+    map.reserve(table.size());
+    table.forEach([&map, &table](MbdbTable::Index i) { map.insert(table.name(i), table.record(i)); });
     return map;
 }
 

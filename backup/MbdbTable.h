@@ -10,8 +10,8 @@
 
 // Manifest.mbdb held as the bytes of its file: each record is known by where it lies in them and
 // by its name, and is decoded only when asked for. Unchanged records are written back as they
-// were read. It reads and writes what readManifestMbdb and writeManifestMbdb do for the same
-// records (a name read twice keeps its last record), in a fraction of their memory.
+// were read: the file is what writeManifestMbdb writes for the same records. A name read twice
+// keeps its last record. readManifestMbdb decodes all of them into a map.
 class MbdbTable
 {
 public:
@@ -23,6 +23,14 @@ public:
 
     // The records a rule matches, in file order.
     std::vector<Index> select(const QList<RecordRule>& rules) const;
+    // Every record, in file order.
+    template <class Visit> void forEach(const Visit& visit) const
+    {
+        for (size_t i = 0; i < m_entries.size(); ++i) {
+            if (m_entries[i].live)
+                visit(Index(i));
+        }
+    }
     // -1 when the manifest has no such record (or it was removed).
     Index indexOf(const QString& name) const;
     QString name(Index i) const;
