@@ -181,6 +181,11 @@ void serveAfc(SimSocket& socket, const std::string& root)
 
         bool ok = true;
         std::string path;
+        // The open file a request names in its first eight bytes, when it is `need` bytes long.
+        auto openFile = [&files, &data](size_t need) {
+            return data.size() >= need ? files.find(le64(reinterpret_cast<const unsigned char*>(data.data())))
+                                       : files.end();
+        };
         switch (op) {
         case OpReadDir: {
             if (!resolveDevicePath(root, cString(data, 0), true, path)) {
@@ -262,11 +267,12 @@ void serveAfc(SimSocket& socket, const std::string& root)
             break;
         }
         case OpRead: {
-            if (data.size() < 16 || !files.count(le64(reinterpret_cast<const unsigned char*>(data.data())))) {
+            auto it = openFile(16);
+            if (it == files.end()) {
                 ok = status(socket, packet, InvalidArg);
                 break;
             }
-            const int fd = files[le64(reinterpret_cast<const unsigned char*>(data.data()))];
+            const int fd = it->second;
             uint64_t count = le64(reinterpret_cast<const unsigned char*>(data.data()) + 8);
             if (count > maxRead)
                 count = maxRead;
@@ -281,9 +287,7 @@ void serveAfc(SimSocket& socket, const std::string& root)
             break;
         }
         case OpWrite: {
-            const uint64_t handle =
-                data.size() >= 8 ? le64(reinterpret_cast<const unsigned char*>(data.data())) : 0;
-            auto it = files.find(handle);
+            auto it = openFile(8);
             if (it == files.end()) {
                 ok = status(socket, packet, InvalidArg);
                 break;
@@ -295,9 +299,7 @@ void serveAfc(SimSocket& socket, const std::string& root)
             break;
         }
         case OpLock: {
-            const uint64_t handle =
-                data.size() >= 16 ? le64(reinterpret_cast<const unsigned char*>(data.data())) : 0;
-            auto it = files.find(handle);
+            auto it = openFile(16);
             if (it == files.end()) {
                 ok = status(socket, packet, InvalidArg);
                 break;
@@ -318,9 +320,7 @@ void serveAfc(SimSocket& socket, const std::string& root)
             break;
         }
         case OpClose: {
-            const uint64_t handle =
-                data.size() >= 8 ? le64(reinterpret_cast<const unsigned char*>(data.data())) : 0;
-            auto it = files.find(handle);
+            auto it = openFile(8);
             if (it == files.end()) {
                 ok = status(socket, packet, InvalidArg);
                 break;
