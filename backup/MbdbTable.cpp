@@ -92,6 +92,7 @@ void MbdbTable::read(const QString& path)
     m_path = path;
     m_entries.clear();
     m_byName.clear();
+    m_heads.clear();
     m_replaced.clear();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -145,16 +146,21 @@ void MbdbTable::read(const QString& path)
     std::sort(order.begin(), order.end(), byDigest);
     std::vector<quint32> unique;
     unique.reserve(order.size());
+    std::vector<quint64> heads;
+    heads.reserve(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
         const bool repeated =
             i + 1 < order.size() && order[i].first == order[i + 1].first &&
             std::memcmp(m_entries[order[i].second].digest, m_entries[order[i + 1].second].digest, 20) == 0;
         if (repeated)
             m_entries[order[i].second].live = false;
-        else
+        else {
             unique.push_back(order[i].second);
+            heads.push_back(order[i].first);
+        }
     }
     m_byName.swap(unique);
+    m_heads.swap(heads);
     m_live = qsizetype(m_byName.size());
 }
 
@@ -194,13 +200,20 @@ MbdbTable::Index MbdbTable::indexOf(const QString& name) const
             return -1;
         digest[k] = char(high << 4 | low);
     }
-    const auto it =
-        std::lower_bound(m_byName.begin(), m_byName.end(), digest, [this](quint32 a, const char* d) {
-            return std::memcmp(m_entries[a].digest, d, 20) < 0;
-        });
-    if (it == m_byName.end() || std::memcmp(m_entries[*it].digest, digest, 20) != 0 || !m_entries[*it].live)
-        return -1;
-    return Index(*it);
+    quint64 head = 0;
+    for (int k = 0; k < 8; ++k)
+        head = head << 8 | uchar(digest[k]);
+    // Digests that share their first eight bytes follow each other, in digest order.
+    for (auto it = std::lower_bound(m_heads.begin(), m_heads.end(), head); it != m_heads.end() && *it == head;
+         ++it) {
+        const quint32 entry = m_byName[size_t(it - m_heads.begin())];
+        const int c = std::memcmp(m_entries[entry].digest, digest, 20);
+        if (c == 0)
+            return m_entries[entry].live ? Index(entry) : -1;
+        if (c > 0)
+            break;
+    }
+    return -1;
 }
 
 QString MbdbTable::name(Index i) const
