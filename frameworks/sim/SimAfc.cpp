@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -82,14 +83,20 @@ void putLe64(std::string& out, uint64_t v)
         out.push_back(char(v >> (8 * i)));
 }
 
-bool reply(SimSocket& socket, uint64_t packet, uint64_t op, const std::string& payload)
+// The 40-byte header of a reply carrying `payload` bytes after it.
+std::string frameHeader(uint64_t packet, uint64_t op, size_t payload)
 {
     std::string frame = "CFA6LPAA";
-    putLe64(frame, 40 + payload.size());
+    putLe64(frame, 40 + payload);
     putLe64(frame, 40);
     putLe64(frame, packet);
     putLe64(frame, op);
-    frame += payload;
+    return frame;
+}
+
+bool reply(SimSocket& socket, uint64_t packet, uint64_t op, const std::string& payload)
+{
+    const std::string frame = frameHeader(packet, op, payload.size()) + payload;
     return socket.write(frame.data(), frame.size());
 }
 
@@ -276,14 +283,15 @@ void serveAfc(SimSocket& socket, const std::string& root)
             uint64_t count = le64(reinterpret_cast<const unsigned char*>(data.data()) + 8);
             if (count > maxRead)
                 count = maxRead;
-            std::string bytes(size_t(count), '\0');
-            const ssize_t n = ::read(fd, &bytes[0], bytes.size());
+            // The file is read straight into the frame after its header.
+            const std::unique_ptr<char[]> frame(new char[40 + size_t(count)]);
+            const ssize_t n = ::read(fd, frame.get() + 40, size_t(count));
             if (n < 0) {
                 ok = status(socket, packet, ReadError);
                 break;
             }
-            bytes.resize(size_t(n));
-            ok = reply(socket, packet, OpData, bytes);
+            frameHeader(packet, OpData, size_t(n)).copy(frame.get(), 40);
+            ok = socket.write(frame.get(), 40 + size_t(n));
             break;
         }
         case OpWrite: {
