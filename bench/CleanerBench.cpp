@@ -25,6 +25,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 #include <sqlite3.h>
 
 namespace {
@@ -254,6 +256,9 @@ struct Figure
 
 Figure child(const QString& what, const QString& dir)
 {
+    // The copies made for it are written out first, so that writing them back does not fall
+    // into the measurement.
+    ::sync();
     QProcess p;
     p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--measure"), what, dir});
     p.waitForFinished(-1);
