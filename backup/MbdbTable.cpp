@@ -17,6 +17,15 @@ namespace {
     throw std::runtime_error(QStringLiteral("%1: %2").arg(path, why).toUtf8().toStdString());
 }
 
+// The first eight bytes of a name digest as a number: ordering by it orders by those bytes.
+quint64 digestHead(const char* digest)
+{
+    quint64 head = 0;
+    for (int k = 0; k < 8; ++k)
+        head = head << 8 | uchar(digest[k]);
+    return head;
+}
+
 // Walks the records of a manifest in memory with the checks of the manifest reader.
 class Cursor
 {
@@ -132,10 +141,7 @@ void MbdbTable::read(const QString& path)
     // runs on the digests' first eight bytes, with the whole digest only to settle a tie.
     std::vector<std::pair<quint64, quint32>> order(m_entries.size());
     for (size_t i = 0; i < order.size(); ++i) {
-        quint64 head = 0;
-        for (int k = 0; k < 8; ++k)
-            head = head << 8 | uchar(m_entries[i].digest[k]);
-        order[i] = {head, quint32(i)};
+        order[i] = {digestHead(m_entries[i].digest), quint32(i)};
     }
     const auto byDigest = [this](const std::pair<quint64, quint32>& a, const std::pair<quint64, quint32>& b) {
         if (a.first != b.first)
@@ -200,9 +206,7 @@ MbdbTable::Index MbdbTable::indexOf(const QString& name) const
             return -1;
         digest[k] = char(high << 4 | low);
     }
-    quint64 head = 0;
-    for (int k = 0; k < 8; ++k)
-        head = head << 8 | uchar(digest[k]);
+    const quint64 head = digestHead(digest);
     // Digests that share their first eight bytes follow each other, in digest order.
     for (auto it = std::lower_bound(m_heads.begin(), m_heads.end(), head); it != m_heads.end() && *it == head;
          ++it) {
