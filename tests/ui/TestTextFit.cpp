@@ -32,12 +32,37 @@ public:
     {
         connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
         m_timer.start(20);
+        // A scan of a demo phone can be over between two polls: each progress dialog is also
+        // checked as it shows (its layout is in place by then).
+        qApp->installEventFilter(this);
     }
     QStringList problems;
     QStringList boxes;
     int progressChecks = 0;
 
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto* form = qobject_cast<ProgressForm*>(watched)) {
+                m_lastStatus.clear();
+                check(form);
+            }
+        }
+        return false;
+    }
+
 private:
+    void check(ProgressForm* form)
+    {
+        const QString status = form->findChild<QLabel*>(QStringLiteral("lbStatus"))->text();
+        if (status != m_lastStatus || m_lastStatus.isNull()) {
+            m_lastStatus = status;
+            ++progressChecks;
+            for (const QString& p : textFitProblems(form))
+                problems << QStringLiteral("progress dialog \"%1\": %2").arg(status, p);
+        }
+    }
+
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
@@ -52,15 +77,8 @@ private:
                 answer->click();
             return;
         }
-        if (auto* form = qobject_cast<ProgressForm*>(modal)) {
-            const QString status = form->findChild<QLabel*>(QStringLiteral("lbStatus"))->text();
-            if (status != m_lastStatus) {
-                m_lastStatus = status;
-                ++progressChecks;
-                for (const QString& p : textFitProblems(form))
-                    problems << QStringLiteral("progress dialog \"%1\": %2").arg(status, p);
-            }
-        }
+        if (auto* form = qobject_cast<ProgressForm*>(modal))
+            check(form);
     }
 
     QTimer m_timer;
