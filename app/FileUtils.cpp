@@ -1,19 +1,9 @@
 #include "FileUtils.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QUrl>
-
-namespace {
-std::function<void(const QString&)>& openHandler()
-{
-    static std::function<void(const QString&)> handler;
-    return handler;
-}
-} // namespace
 
 QString sanitizeFileName(const QString& text)
 {
@@ -47,19 +37,4 @@ void removeDirectory(const QString& path, const std::function<bool()>& stop)
             removeDirectory(entry.filePath(), stop);
     }
     QDir().rmdir(dir.absolutePath());
-}
-
-void openExternal(const QString& target)
-{
-    if (openHandler()) {
-        openHandler()(target);
-        return;
-    }
-    const QUrl url = QUrl::fromUserInput(target);
-    QDesktopServices::openUrl(url);
-}
-
-void setOpenExternalHandler(std::function<void(const QString&)> handler)
-{
-    openHandler() = std::move(handler);
 }

@@ -15,10 +15,3 @@ bool isPlainFileName(const QString& name);
 // links are removed, never followed, so nothing outside the folder is touched. `stop` is asked
 // between entries; when it says so the removal ends, leaving the rest.
 void removeDirectory(const QString& path, const std::function<bool()>& stop = {});
-
-// Opens a URL or local file with the desktop's default handler.
-void openExternal(const QString& target);
-
-// Replaces what openExternal does (tests record the targets instead of starting a browser).
-// An empty function restores the desktop handler.
-void setOpenExternalHandler(std::function<void(const QString&)> handler);

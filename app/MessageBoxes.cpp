@@ -2,6 +2,7 @@
 
 #include "ErrorReport.h"
 #include "FileUtils.h"
+#include "OpenExternal.h"
 #include "Product.h"
 #include "StyleSheet.h"
 #include "WinMovable.h"

@@ -8,9 +8,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 
-ProgressForm::ProgressForm(const QString& title, QWidget* parent)
-    : QDialog(parent), m_movable(new WinMovable(this))
+ProgressForm::ProgressForm(StepMonitor& monitor, const QString& title, QWidget* parent)
+    : QDialog(parent), m_monitor(monitor), m_movable(new WinMovable(this))
 {
     setObjectName(QStringLiteral("ProgressForm"));
     resize(350, 122);
@@ -43,13 +44,17 @@ ProgressForm::ProgressForm(const QString& title, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setStyleSheet(applicationStyleSheet());
 
-    connect(this, &QDialog::finished, this, &ProgressForm::onFinish);
+    m_btnCancel->setEnabled(monitor.isCancellable());
     connect(m_btnCancel, &QPushButton::pressed, this, &ProgressForm::cancel);
+    // Reports from a worker thread arrive queued, in the order they were sent.
+    connect(&m_monitor, &StepMonitor::progressed, this, &ProgressForm::updateProgress);
+    connect(&m_monitor, &StepMonitor::ended, this, &ProgressForm::onEnded);
     growToFitText(this);
 }
 
 void ProgressForm::setCancelEnabled(bool enabled)
 {
+    m_monitor.setCancellable(enabled);
     m_btnCancel->setEnabled(enabled);
 }
 
@@ -68,42 +73,36 @@ void ProgressForm::updateProgress(QString status, int curProgress, QString progr
 
 void ProgressForm::errorOccurred(QString tipsStr)
 {
-    if (m_ended)
-        return;
-    showErrorBox(tipsStr);
-    finish(0);
+    m_monitor.fail(tipsStr);
 }
 
 void ProgressForm::succeed(QString tipsStr)
 {
-    if (m_ended)
-        return;
-    if (!tipsStr.isEmpty())
-        showInfoBox(tipsStr);
-    finish(1);
-}
-
-void ProgressForm::onFinish(int result)
-{
-    m_rejected.store(result == 0);
-}
-
-void ProgressForm::tipsWait(QString info)
-{
-    showInfoBox(info);
-    m_waiting = false;
+    m_monitor.succeed(tipsStr);
 }
 
 void ProgressForm::cancel()
 {
-    if (m_ended)
-        return;
-    emit userCacel();
-    finish(0);
+    m_monitor.cancel();
 }
 
-void ProgressForm::finish(int result)
+void ProgressForm::onEnded(StepMonitor::Ending ending, const QString& text)
 {
-    m_ended = true;
-    done(result);
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (ending == StepMonitor::Ending::Failed)
+        showErrorBox(text);
+    else if (ending == StepMonitor::Ending::Succeeded && !text.isEmpty())
+        showInfoBox(text);
+    done(ending == StepMonitor::Ending::Succeeded ? 1 : 0);
+}
+
+bool DialogStepRunner::run(QThread& worker, StepMonitor& monitor)
+{
+    ProgressForm form(monitor, QString(), m_parent);
+    worker.start(QThread::InheritPriority);
+    form.exec();
+    worker.wait();
+    return monitor.succeeded();
 }

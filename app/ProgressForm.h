@@ -1,51 +1,57 @@
 #pragma once
 
-#include <QDialog>
+#include "StepMonitor.h"
+#include "StepRunner.h"
 
-#include <atomic>
+#include <QDialog>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class WinMovable;
 
-// The modal progress dialog a worker thread reports to. Workers call its slots by name
-// (see WorkerReport.h); only these slots end it, never Escape or a close request.
+// The modal progress dialog of one step: a view of the step's monitor. Cancel asks the monitor to
+// cancel; the step's ending closes it (a failure after the error box, a success text after its
+// info box). Escape and a close request never end it.
 class ProgressForm : public QDialog
 {
     Q_OBJECT
 public:
-    ProgressForm(const QString& title, QWidget* parent);
+    ProgressForm(StepMonitor& monitor, const QString& title, QWidget* parent);
 
+    StepMonitor& monitor() { return m_monitor; }
     void setCancelEnabled(bool enabled);
-    // Set when the dialog ended with result 0 (error or Cancel); safe to read from the worker thread.
-    bool isRejected() const { return m_rejected.load(); }
-    bool isWaiting() const { return m_waiting; }
+    bool isRejected() const { return m_monitor.isRejected(); }
 
     void accept() override {}
     void reject() override {}
 
 public slots:
     void updateProgress(QString status, int curProgress, QString progressText);
+    // The same endings a worker reports, for the user-interface thread.
     void errorOccurred(QString tipsStr);
     void succeed(QString tipsStr);
-    void onFinish(int result);
-    void tipsWait(QString info);
     void cancel();
 
-signals:
-    void userCacel();
-
 private:
-    // The dialog ends once; reports that arrive after it ended are dropped.
-    void finish(int result);
+    void onEnded(StepMonitor::Ending ending, const QString& text);
 
-    std::atomic<bool> m_rejected{false};
-    bool m_waiting = false;
-    bool m_ended = false;
+    StepMonitor& m_monitor;
+    bool m_closed = false;
     WinMovable* m_movable;
     QProgressBar* m_progressBar;
     QLabel* m_lbProgress;
     QPushButton* m_btnCancel;
     QLabel* m_lbStatus;
+};
+
+// The window's way of running a step: its worker under a modal progress dialog.
+class DialogStepRunner : public StepRunner
+{
+public:
+    explicit DialogStepRunner(QWidget* parent) : m_parent(parent) {}
+    bool run(QThread& worker, StepMonitor& monitor) override;
+
+private:
+    QWidget* m_parent;
 };

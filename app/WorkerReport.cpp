@@ -1,28 +1,27 @@
 #include "WorkerReport.h"
 
-#include "ProgressForm.h"
+#include "StepMonitor.h"
 
 namespace WorkerReport {
 
-void progress(ProgressForm* form, const QString& status, int percent, const QString& text)
+void progress(StepMonitor* monitor, const QString& status, int percent, const QString& text)
 {
-    QMetaObject::invokeMethod(form, "updateProgress", Qt::AutoConnection, Q_ARG(QString, status),
-                              Q_ARG(int, percent), Q_ARG(QString, text));
+    monitor->progress(status, percent, text);
 }
 
-void error(ProgressForm* form, const QString& text)
+void error(StepMonitor* monitor, const QString& text)
 {
-    QMetaObject::invokeMethod(form, "errorOccurred", Qt::AutoConnection, Q_ARG(QString, text));
+    monitor->fail(text);
 }
 
-void succeed(ProgressForm* form, const QString& text)
+void succeed(StepMonitor* monitor, const QString& text)
 {
-    QMetaObject::invokeMethod(form, "succeed", Qt::AutoConnection, Q_ARG(QString, text));
+    monitor->succeed(text);
 }
 
-bool isRejected(const ProgressForm* form)
+bool isRejected(const StepMonitor* monitor)
 {
-    return form->isRejected();
+    return monitor->isRejected();
 }
 
 } // namespace WorkerReport
@@ -33,5 +32,5 @@ void ProgressThrottle::percent(int value)
         return;
     m_last = value;
     ++m_sent;
-    WorkerReport::progress(m_form, QString(), value, QString());
+    WorkerReport::progress(m_monitor, QString(), value, QString());
 }

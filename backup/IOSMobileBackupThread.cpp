@@ -4,7 +4,7 @@
 #include "CFType.h"
 #include "FileUtils.h"
 #include "Markup.h"
-#include "ProgressForm.h"
+#include "StepMonitor.h"
 #include "WorkerReport.h"
 #include "backup2tool.h"
 
@@ -18,15 +18,13 @@ CFType readPlist(const QString& path)
 }
 } // namespace
 
-IOSMobileBackupThread::IOSMobileBackupThread(const IOSDevice& device, ProgressForm* progressForm,
-                                             QObject* parent)
-    : QThread(parent), m_device(device), m_progressForm(progressForm),
-      m_backupFolder(chooseTempBackupFolder()),
+IOSMobileBackupThread::IOSMobileBackupThread(const IOSDevice& device, StepMonitor* monitor, QObject* parent)
+    : QThread(parent), m_device(device), m_monitor(monitor), m_backupFolder(chooseTempBackupFolder()),
       m_tool(new backup2tool(device.device, device.uniqueDeviceId, m_backupFolder, nullptr))
 {
     // Cancel reaches the tool from the first moment, also while an old backup is being removed.
     connect(m_tool, &backup2tool::update, this, &IOSMobileBackupThread::backupUpdate);
-    connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
+    connect(m_monitor, &StepMonitor::cancelRequested, m_tool, &backup2tool::cancel);
 }
 
 IOSMobileBackupThread::~IOSMobileBackupThread()
@@ -54,23 +52,23 @@ bool IOSMobileBackupThread::isReusableBackup(const QDir& d, const QString& produ
 
 void IOSMobileBackupThread::backupUpdate(double pg, QString, QString)
 {
-    WorkerReport::progress(m_progressForm, QString(), int(pg), QString());
+    WorkerReport::progress(m_monitor, QString(), int(pg), QString());
 }
 
 void IOSMobileBackupThread::run()
 {
-    WorkerReport::progress(m_progressForm, QStringLiteral("Loading data from Device..."), 0);
+    WorkerReport::progress(m_monitor, QStringLiteral("Loading data from Device..."), 0);
     const QString d = m_backupFolder.filePath(m_device.uniqueDeviceId);
     try {
         // A large old backup takes a while to remove: Cancel stops that too, and what is left of
         // it is removed the next time (it is no longer whole).
         if (QFileInfo(d).exists() && !isReusableBackup(QDir(d), m_device.productVersion))
-            removeDirectory(d, [this] { return WorkerReport::isRejected(m_progressForm); });
+            removeDirectory(d, [this] { return WorkerReport::isRejected(m_monitor); });
         m_tool->run(backup2tool_backup);
-        WorkerReport::succeed(m_progressForm);
+        WorkerReport::succeed(m_monitor);
     } catch (const std::exception& e) {
         removeDirectory(d);
-        WorkerReport::error(m_progressForm,
+        WorkerReport::error(m_monitor,
                             escapeAngleBrackets(QString::fromUtf8(e.what())) +
                                 QStringLiteral("<br/><br/>Note: You can restart your device to try again."));
     }

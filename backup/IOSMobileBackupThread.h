@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QThread>
 
-class ProgressForm;
+class StepMonitor;
 class backup2tool;
 
 // Backs the device up into the temporary backup folder, reusing a finished backup of the same
@@ -14,7 +14,7 @@ class IOSMobileBackupThread : public QThread
 {
     Q_OBJECT
 public:
-    IOSMobileBackupThread(const IOSDevice& device, ProgressForm* progressForm, QObject* parent);
+    IOSMobileBackupThread(const IOSDevice& device, StepMonitor* monitor, QObject* parent);
     ~IOSMobileBackupThread() override;
 
     QDir backupFolder() const { return m_backupFolder; }
@@ -28,8 +28,8 @@ protected:
     void run() override;
 
 private:
-    const IOSDevice& m_device;
-    ProgressForm* m_progressForm;
+    const IOSDevice m_device;
+    StepMonitor* m_monitor;
     QDir m_backupFolder;
     backup2tool* m_tool;
 };

@@ -3,7 +3,7 @@
 #include "BackupStatus.h"
 #include "Markup.h"
 #include "Product.h"
-#include "ProgressForm.h"
+#include "StepMonitor.h"
 #include "WorkerReport.h"
 #include "backup2tool.h"
 
@@ -14,12 +14,12 @@
 #include <cstdio>
 
 IOSMobileRestoreThread::IOSMobileRestoreThread(const IOSDevice& device, const QDir& backupFolder,
-                                               ProgressForm* progressForm, QObject* parent)
-    : QThread(parent), m_device(device), m_backupFolder(backupFolder), m_progressForm(progressForm),
+                                               StepMonitor* monitor, QObject* parent)
+    : QThread(parent), m_device(device), m_backupFolder(backupFolder), m_monitor(monitor),
       m_tool(new backup2tool(device.device, device.uniqueDeviceId, backupFolder, nullptr))
 {
     connect(m_tool, &backup2tool::update, this, &IOSMobileRestoreThread::backupUpdate);
-    connect(m_progressForm, &ProgressForm::userCacel, m_tool, &backup2tool::cancel);
+    connect(m_monitor, &StepMonitor::cancelRequested, m_tool, &backup2tool::cancel);
 }
 
 IOSMobileRestoreThread::~IOSMobileRestoreThread()
@@ -29,7 +29,7 @@ IOSMobileRestoreThread::~IOSMobileRestoreThread()
 
 void IOSMobileRestoreThread::backupUpdate(double pg, QString, QString)
 {
-    WorkerReport::progress(m_progressForm, QString(), int(pg), QString());
+    WorkerReport::progress(m_monitor, QString(), int(pg), QString());
 }
 
 QString IOSMobileRestoreThread::failureText(const QString& toolOutput)
@@ -68,11 +68,11 @@ bool IOSMobileRestoreThread::deviceRestarts() const
 
 void IOSMobileRestoreThread::run()
 {
-    WorkerReport::progress(m_progressForm, QStringLiteral("Transferring data to Device..."), 0);
+    WorkerReport::progress(m_monitor, QStringLiteral("Transferring data to Device..."), 0);
     const QDir deviceBackup(m_backupFolder.filePath(m_device.uniqueDeviceId));
     // A backup that did not finish, or whose editing failed half-way, is never put on the phone.
     if (!BackupStatus::isFinished(deviceBackup)) {
-        WorkerReport::error(m_progressForm, unfinishedBackupText());
+        WorkerReport::error(m_monitor, unfinishedBackupText());
         return;
     }
     const QString info = deviceBackup.filePath(QStringLiteral("Info.plist"));
@@ -86,7 +86,7 @@ void IOSMobileRestoreThread::run()
     try {
         m_tool->run(backup2tool_restore);
         putBack();
-        WorkerReport::succeed(m_progressForm);
+        WorkerReport::succeed(m_monitor);
     } catch (const std::exception& e) {
         putBack();
         // The edited backup no longer says what the phone holds (it refused, or stopped part way):
@@ -95,6 +95,6 @@ void IOSMobileRestoreThread::run()
             BackupEditMark(deviceBackup).markChanging();
         } catch (const std::exception&) {
         }
-        WorkerReport::error(m_progressForm, failureText(QString::fromUtf8(e.what())));
+        WorkerReport::error(m_monitor, failureText(QString::fromUtf8(e.what())));
     }
 }

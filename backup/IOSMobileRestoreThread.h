@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QThread>
 
-class ProgressForm;
+class StepMonitor;
 class backup2tool;
 
 // Restores an edited backup to the device. The backup's Info.plist is hidden during the run and
@@ -14,7 +14,7 @@ class IOSMobileRestoreThread : public QThread
 {
     Q_OBJECT
 public:
-    IOSMobileRestoreThread(const IOSDevice& device, const QDir& backupFolder, ProgressForm* progressForm,
+    IOSMobileRestoreThread(const IOSDevice& device, const QDir& backupFolder, StepMonitor* monitor,
                            QObject* parent);
     ~IOSMobileRestoreThread() override;
 
@@ -32,8 +32,8 @@ protected:
     void run() override;
 
 private:
-    const IOSDevice& m_device;
+    const IOSDevice m_device;
     QDir m_backupFolder;
-    ProgressForm* m_progressForm;
+    StepMonitor* m_monitor;
     backup2tool* m_tool;
 };

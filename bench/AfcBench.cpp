@@ -4,15 +4,14 @@
 // socket pair.
 #include "AfcConnection.h"
 #include "BenchMachine.h"
-#include "BoxAnswerer.h"
 #include "FrameworkLoader.h"
 #include "IOSClearAppCacheThread.h"
 #include "MobileDeviceManager.h"
-#include "ProgressForm.h"
 #include "SimDeviceFolder.h"
-#include "WorkerStep.h"
+#include "StepMonitor.h"
+#include "StepRunner.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -109,7 +108,7 @@ double copyFloor(qint64 bytes)
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     printMachine();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QTemporaryDir root;
@@ -148,13 +147,12 @@ int main(int argc, char* argv[])
     const int scanRequests = 2003 + entries;
     const int cleanRequests = scanRequests + entries;
     auto pass = [&](bool scanOnly) {
-        BoxAnswerer closingMessage;
-        ProgressForm form(QString(), nullptr);
-        IOSClearAppCacheThread worker(device, apps, &form, nullptr);
+        StepMonitor monitor;
+        IOSClearAppCacheThread worker(device, apps, &monitor, nullptr);
         worker.scanOnly = scanOnly;
         QElapsedTimer t;
         t.start();
-        runWorkerStep(form, worker);
+        LocalStepRunner().run(worker, monitor);
         return double(t.nsecsElapsed()) / 1e9;
     };
     const double scan = pass(true);

@@ -13,16 +13,17 @@
 #include "ManifestDb.h"
 #include "ManifestMbdb.h"
 #include "MbdbTable.h"
-#include "ProgressForm.h"
-#include "WorkerStep.h"
+#include "StepMonitor.h"
+#include "StepRunner.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cstdio>
 
 #include <unistd.h>
@@ -144,29 +145,18 @@ double floorSeconds(const QString& manifest)
     return double(t.nsecsElapsed()) / 1e9 + (digest.isEmpty() ? 1 : 0);
 }
 
-// Counts the reports that reach the dialog (each arrives as a queued call).
-class ReportCounter : public QObject
-{
-public:
-    int calls = 0;
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::MetaCall)
-            ++calls;
-        return false;
-    }
-};
-
 template <class Cleaner> int runPass(const QString& dir, bool scanOnly)
 {
-    ProgressForm form(QString(), nullptr);
-    ReportCounter counter;
-    form.installEventFilter(&counter);
-    Cleaner cleaner{QDir(dir), &form, nullptr};
+    StepMonitor monitor;
+    // Every report a watcher would have to handle.
+    std::atomic<int> reports{0};
+    QObject::connect(
+        &monitor, &StepMonitor::progressed, &monitor, [&reports] { ++reports; }, Qt::DirectConnection);
+    Cleaner cleaner{QDir(dir), &monitor, nullptr};
     cleaner.scanOnly = scanOnly;
-    if (!runWorkerStep(form, cleaner))
+    if (!LocalStepRunner().run(cleaner, monitor))
         std::fprintf(stderr, "pass failed\n");
-    return counter.calls;
+    return reports.load();
 }
 
 // Child process: one measurement, printed as "seconds peakGrowthKiB reports".
@@ -302,7 +292,7 @@ void generateLargeMessages(const QString& path)
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     const QStringList args = app.arguments();
     if (args.size() == 4 && args.at(1) == QLatin1String("--measure"))

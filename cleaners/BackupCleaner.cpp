@@ -22,25 +22,25 @@ QString timestamped(const QString& path)
 }
 } // namespace
 
-BackupCleaner::BackupCleaner(const QDir& backupDir, ProgressForm* progressForm, QObject* parent)
-    : QThread(parent), backupDir(backupDir), progressForm(progressForm),
+BackupCleaner::BackupCleaner(const QDir& backupDir, StepMonitor* monitor, QObject* parent)
+    : QThread(parent), backupDir(backupDir), monitor(monitor),
       m_ownEdit(std::make_unique<BackupEdit>(backupDir)), m_edit(m_ownEdit.get())
 {
 }
 
-BackupCleaner::BackupCleaner(BackupEdit& edit, ProgressForm* progressForm, QObject* parent)
-    : QThread(parent), backupDir(edit.backupDir()), progressForm(progressForm), m_edit(&edit)
+BackupCleaner::BackupCleaner(BackupEdit& edit, StepMonitor* monitor, QObject* parent)
+    : QThread(parent), backupDir(edit.backupDir()), monitor(monitor), m_edit(&edit)
 {
 }
 
 void BackupCleaner::run()
 {
-    WorkerReport::progress(progressForm, statusText(), 0);
+    WorkerReport::progress(monitor, statusText(), 0);
     m_lastPercent = 0;
     foundBytes = 0;
     clearedBytes = 0;
     // A long look-up in the manifest stops on Cancel too; the edit outlives this cleaner.
-    manifest().setInterrupt([this] { return WorkerReport::isRejected(progressForm); });
+    manifest().setInterrupt([this] { return WorkerReport::isRejected(monitor); });
     try {
         m_edit->open(missingManifestMessage());
         if (work() == Outcome::WriteManifest && !scanOnly)
@@ -49,18 +49,18 @@ void BackupCleaner::run()
             m_edit->finish();
         manifest().setInterrupt(nullptr);
         removeCopies();
-        WorkerReport::succeed(progressForm);
+        WorkerReport::succeed(monitor);
         return;
     } catch (int) {
         // Cancelled: the dialog already ended, nothing more to say. Walks end before any change.
     } catch (const std::exception& e) {
         // A look-up interrupted by Cancel ends with an error nobody needs to see.
-        if (!WorkerReport::isRejected(progressForm)) {
+        if (!WorkerReport::isRejected(monitor)) {
             QString text = QString::fromUtf8(e.what());
             // A cleaner only ever edits the copy on this computer.
             if (!scanOnly)
                 text += QStringLiteral("<br/><br/>Your device was not changed.");
-            WorkerReport::error(progressForm, text);
+            WorkerReport::error(monitor, text);
         }
     }
     manifest().setInterrupt(nullptr);
@@ -79,7 +79,7 @@ void BackupCleaner::removeCopies()
 
 void BackupCleaner::throwIfRejected() const
 {
-    if (WorkerReport::isRejected(progressForm))
+    if (WorkerReport::isRejected(monitor))
         throw -1;
 }
 
@@ -98,7 +98,7 @@ void BackupCleaner::reportPercent(int percent)
     if (percent == m_lastPercent)
         return;
     m_lastPercent = percent;
-    WorkerReport::progress(progressForm, QString(), percent);
+    WorkerReport::progress(monitor, QString(), percent);
 }
 
 void BackupCleaner::walkRecords(const QList<RecordRule>& rules,
@@ -148,8 +148,7 @@ void BackupCleaner::openForReading(const BackupDatabase& database, Sqlite3DB& db
         // The log's rows count: a copy paired with it is read, and the backup stays as it was.
         const QString copy = timestamped(d);
         m_readCopies << copy;
-        if (!SqliteFiles::copyWithWal(d, wal, copy,
-                                      [this] { return WorkerReport::isRejected(progressForm); })) {
+        if (!SqliteFiles::copyWithWal(d, wal, copy, [this] { return WorkerReport::isRejected(monitor); })) {
             throwIfRejected();
             throw std::runtime_error(QStringLiteral("cant copy db to %1").arg(copy).toUtf8().toStdString());
         }
@@ -180,7 +179,7 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
                             ? manifest().filePath(walName)
                             : QString();
     m_workingCopies.insert(database.fileName(), w);
-    if (!SqliteFiles::copyWithWal(d, wal, w, [this] { return WorkerReport::isRejected(progressForm); })) {
+    if (!SqliteFiles::copyWithWal(d, wal, w, [this] { return WorkerReport::isRejected(monitor); })) {
         throwIfRejected();
         throw std::runtime_error(copyFailure.arg(w).toUtf8().toStdString());
     }
@@ -192,7 +191,7 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
     sqlite3_progress_handler(
         db.handle(), 1000,
         [](void* cleaner) {
-            return WorkerReport::isRejected(static_cast<BackupCleaner*>(cleaner)->progressForm) ? 1 : 0;
+            return WorkerReport::isRejected(static_cast<BackupCleaner*>(cleaner)->monitor) ? 1 : 0;
         },
         this);
     // The working copy is never used if anything fails, so it needs no rollback journal; without

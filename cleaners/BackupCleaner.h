@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-class ProgressForm;
+class StepMonitor;
 class Sqlite3DB;
 
 // The frame every backup cleaner runs in: it opens the backup's manifest, lets the cleaner find
@@ -22,14 +22,14 @@ class BackupCleaner : public QThread
     Q_OBJECT
 public:
     // A cleaner on its own: it reads the manifest and, in a clear pass, writes it back.
-    BackupCleaner(const QDir& backupDir, ProgressForm* progressForm, QObject* parent);
+    BackupCleaner(const QDir& backupDir, StepMonitor* monitor, QObject* parent);
     // One of several cleaners of a flow: they share the edit's manifest, and the flow finishes
     // the edit after the last of them.
-    BackupCleaner(BackupEdit& edit, ProgressForm* progressForm, QObject* parent);
+    BackupCleaner(BackupEdit& edit, StepMonitor* monitor, QObject* parent);
 
     bool scanOnly = false;
     QDir backupDir;
-    ProgressForm* progressForm;
+    StepMonitor* monitor;
     qint64 foundBytes = 0;
     qint64 clearedBytes = 0;
 

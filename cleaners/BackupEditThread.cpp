@@ -5,21 +5,21 @@
 
 #include <stdexcept>
 
-BackupEditThread::BackupEditThread(BackupEdit& edit, ProgressForm* progressForm, QObject* parent)
-    : QThread(parent), m_edit(edit), m_progressForm(progressForm)
+BackupEditThread::BackupEditThread(BackupEdit& edit, StepMonitor* monitor, QObject* parent)
+    : QThread(parent), m_edit(edit), m_monitor(monitor)
 {
 }
 
 void BackupEditThread::run()
 {
-    WorkerReport::progress(m_progressForm, tr("IDS_SAVING_BACKUP"), 0);
+    WorkerReport::progress(m_monitor, tr("IDS_SAVING_BACKUP"), 0);
     try {
         // Short and all-or-nothing: the manifest is written whole or left as it was, so Cancel
         // waits for it.
         m_edit.finish();
-        WorkerReport::succeed(m_progressForm);
+        WorkerReport::succeed(m_monitor);
     } catch (const std::exception& e) {
-        WorkerReport::error(m_progressForm, QString::fromUtf8(e.what()) +
-                                                QStringLiteral("<br/><br/>Your device was not changed."));
+        WorkerReport::error(m_monitor, QString::fromUtf8(e.what()) +
+                                           QStringLiteral("<br/><br/>Your device was not changed."));
     }
 }

@@ -3,7 +3,7 @@
 #include <QThread>
 
 class BackupEdit;
-class ProgressForm;
+class StepMonitor;
 
 // The last step of a Free Up on a backup: writes the manifest that the flow's cleaners edited,
 // once for them all, and marks the folder whole again.
@@ -11,12 +11,12 @@ class BackupEditThread : public QThread
 {
     Q_OBJECT
 public:
-    BackupEditThread(BackupEdit& edit, ProgressForm* progressForm, QObject* parent);
+    BackupEditThread(BackupEdit& edit, StepMonitor* monitor, QObject* parent);
 
 protected:
     void run() override;
 
 private:
     BackupEdit& m_edit;
-    ProgressForm* m_progressForm;
+    StepMonitor* m_monitor;
 };

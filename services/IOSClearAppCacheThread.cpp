@@ -7,8 +7,8 @@
 #include <stdexcept>
 
 IOSClearAppCacheThread::IOSClearAppCacheThread(const IOSDevice& device, const QList<AppInfo>& apps,
-                                               ProgressForm* progressForm, QObject* parent)
-    : QThread(parent), m_device(device), m_apps(apps), m_progressForm(progressForm)
+                                               StepMonitor* monitor, QObject* parent)
+    : QThread(parent), m_device(device), m_apps(apps), m_monitor(monitor)
 {
 }
 
@@ -28,14 +28,14 @@ QString IOSClearAppCacheThread::clearedText() const
 
 void IOSClearAppCacheThread::cancelIfRejected() const
 {
-    if (WorkerReport::isRejected(m_progressForm))
+    if (WorkerReport::isRejected(m_monitor))
         throw -1;
 }
 
 void IOSClearAppCacheThread::run()
 {
-    WorkerReport::progress(m_progressForm,
-                           scanOnly ? tr("IDS_SCAN_IOS_APP_CACHE") : tr("IDS_CLEAR_IOS_APP_CACHE"), 0);
+    WorkerReport::progress(m_monitor, scanOnly ? tr("IDS_SCAN_IOS_APP_CACHE") : tr("IDS_CLEAR_IOS_APP_CACHE"),
+                           0);
     clearedBytes = 0;
     sizes.clear();
     refused.clear();
@@ -46,7 +46,7 @@ void IOSClearAppCacheThread::run()
             for (int i = 1; i <= n; ++i) {
                 const AppInfo& app = m_apps.at(i - 1);
                 WorkerReport::progress(
-                    m_progressForm, (scanOnly ? tr("IDS_SCANING_%1") : tr("IDS_CLEARING_%1")).arg(app.name),
+                    m_monitor, (scanOnly ? tr("IDS_SCANING_%1") : tr("IDS_CLEARING_%1")).arg(app.name),
                     int(double(i) / n * 100));
                 AfcConnection connection(m_device.device);
                 try {
@@ -76,14 +76,10 @@ void IOSClearAppCacheThread::run()
                 cancelIfRejected();
             }
         }
-        // With refused apps the window goes on (a backup and restore frees those) and says it all.
-        if (scanOnly || !refused.isEmpty())
-            WorkerReport::succeed(m_progressForm);
-        else
-            WorkerReport::succeed(m_progressForm, clearedText());
+        WorkerReport::succeed(m_monitor);
     } catch (int) {
     } catch (const std::exception& e) {
-        WorkerReport::error(m_progressForm, QString::fromUtf8(e.what()));
+        WorkerReport::error(m_monitor, QString::fromUtf8(e.what()));
     }
 }
 
@@ -114,7 +110,7 @@ qint64 IOSClearAppCacheThread::measureTree(AfcConnection& connection, const QStr
         if (remove)
             connection.removePaths(some);
         for (const QString& path : some)
-            WorkerReport::progress(m_progressForm, QString(), -1, path);
+            WorkerReport::progress(m_monitor, QString(), -1, path);
     }
     if (remove)
         clearedBytes += quint64(total);

@@ -7,7 +7,7 @@
 #include <QThread>
 
 class AfcConnection;
-class ProgressForm;
+class StepMonitor;
 
 // Measures, and unless scanning deletes, the contents of "/Library/Caches" and "/Library/tmp" in
 // each app's container on the device. Apps whose containers the device refuses are skipped and
@@ -16,7 +16,7 @@ class IOSClearAppCacheThread : public QThread
 {
     Q_OBJECT
 public:
-    IOSClearAppCacheThread(const IOSDevice& device, const QList<AppInfo>& apps, ProgressForm* progressForm,
+    IOSClearAppCacheThread(const IOSDevice& device, const QList<AppInfo>& apps, StepMonitor* monitor,
                            QObject* parent);
 
     bool scanOnly = false;
@@ -37,5 +37,5 @@ private:
 
     IOSDevice m_device;
     QList<AppInfo> m_apps;
-    ProgressForm* m_progressForm;
+    StepMonitor* m_monitor;
 };

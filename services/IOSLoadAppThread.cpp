@@ -16,14 +16,14 @@ namespace {
 constexpr int iconBlock = 262144;
 }
 
-IOSLoadAppThread::IOSLoadAppThread(const IOSDevice& device, ProgressForm* progressForm, QObject* parent)
-    : QThread(parent), m_device(device), m_progressForm(progressForm)
+IOSLoadAppThread::IOSLoadAppThread(const IOSDevice& device, StepMonitor* monitor, QObject* parent)
+    : QThread(parent), m_device(device), m_monitor(monitor)
 {
 }
 
 void IOSLoadAppThread::run()
 {
-    WorkerReport::progress(m_progressForm, tr("IDS_LOADING_IOS_APP_INFO"), 0);
+    WorkerReport::progress(m_monitor, tr("IDS_LOADING_IOS_APP_INFO"), 0);
     apps.clear();
     int socket = -1;
     try {
@@ -71,7 +71,7 @@ void IOSLoadAppThread::run()
     } catch (const std::exception& e) {
         if (socket >= 0)
             mobiledevice_close_socket(socket);
-        WorkerReport::error(m_progressForm,
+        WorkerReport::error(m_monitor,
                             QStringLiteral("%1, line: %2").arg(QString::fromUtf8(e.what())).arg(49));
         return;
     }
@@ -79,7 +79,7 @@ void IOSLoadAppThread::run()
     const int n = int(apps.size());
     someContainerOpens = false;
     for (int i = 1; i <= n; ++i) {
-        WorkerReport::progress(m_progressForm, QString(), int(double(i) / n * 100));
+        WorkerReport::progress(m_monitor, QString(), int(double(i) / n * 100));
         try {
             someContainerOpens = fetchIcon(apps.at(i - 1)) || someContainerOpens;
         } catch (const std::exception& e) {
@@ -89,7 +89,7 @@ void IOSLoadAppThread::run()
     // Icons cached earlier told nothing: ask the containers until one opens.
     for (int i = 0; i < n && !someContainerOpens; ++i)
         someContainerOpens = containerOpens(apps.at(i));
-    WorkerReport::succeed(m_progressForm);
+    WorkerReport::succeed(m_monitor);
 }
 
 bool IOSLoadAppThread::containerOpens(const AppInfo& app)

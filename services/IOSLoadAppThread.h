@@ -6,14 +6,14 @@
 #include <QByteArray>
 #include <QThread>
 
-class ProgressForm;
+class StepMonitor;
 
 // Loads the user's installed apps from the device and caches each app's icon on the computer.
 class IOSLoadAppThread : public QThread
 {
     Q_OBJECT
 public:
-    IOSLoadAppThread(const IOSDevice& device, ProgressForm* progressForm, QObject* parent);
+    IOSLoadAppThread(const IOSDevice& device, StepMonitor* monitor, QObject* parent);
 
     QList<AppInfo> apps;
     // Whether the device opens at least one app's container (current iOS opens only those of
@@ -30,6 +30,6 @@ private:
     bool containerOpens(const AppInfo& app);
 
     IOSDevice m_device;
-    ProgressForm* m_progressForm;
+    StepMonitor* m_monitor;
     QByteArray m_buffer;
 };

@@ -2,6 +2,7 @@
 
 #include "FileUtils.h"
 #include "FitToText.h"
+#include "OpenExternal.h"
 #include "Product.h"
 #include "StyleSheet.h"
 #include "WinMovable.h"

@@ -1,31 +1,22 @@
 #include "MainWindow.h"
 
 #include "AboutUsForm.h"
-#include "AfcConnection.h"
+#include "AppCacheFlow.h"
 #include "AppFolders.h"
-#include "BackupEdit.h"
-#include "BackupEditThread.h"
+#include "AppListFlow.h"
+#include "BackupCleanFlow.h"
 #include "ClearLogFiles.h"
+#include "DeviceSpace.h"
 #include "FileUtils.h"
 #include "FormatSize.h"
 #include "FrameworkLoader.h"
-#include "IOSClearAllMessagesThread.h"
-#include "IOSClearAppCacheThread.h"
-#include "IOSClearCallsThread.h"
-#include "IOSClearMMSAttaThread.h"
-#include "IOSClearSafariThread.h"
-#include "IOSClearSysThread.h"
-#include "IOSLoadAppThread.h"
-#include "IOSMobileBackupThread.h"
-#include "IOSMobileRestoreThread.h"
 #include "MessageBoxes.h"
 #include "MyListView.h"
+#include "OpenExternal.h"
 #include "Product.h"
-#include "ProgressForm.h"
 #include "SelectAllCheckBox.h"
 #include "StyleSheet.h"
 #include "VendorService.h"
-#include "WorkerStep.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -115,7 +106,7 @@ QString picture(const QString& productType)
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), m_sysModel(new ItemModelAppIcon(this)), m_appModel(new ItemModelAppIcon(this)),
       m_removeModel(new ItemModelAppIcon(this)), m_versionClient(new QNetworkAccessManager(this)),
-      m_linkClient(new QNetworkAccessManager(this)), m_hintTimer(new QTimer(this))
+      m_linkClient(new QNetworkAccessManager(this)), m_hintTimer(new QTimer(this)), m_steps(this)
 {
     qRegisterMetaType<IOSDevice>("IOSDevice");
     setObjectName(QStringLiteral("MainWindow"));
@@ -531,25 +522,10 @@ void MainWindow::resetDevicePanel()
 
 void MainWindow::showStorage(const IOSDevice& d)
 {
-    qint64 total = 0;
-    qint64 available = 0;
-    if (d.device) {
-        const QList<CFType> usage =
-            mobiledevice_copy_values(d.device, {QString()}, QStringLiteral("com.apple.disk_usage"));
-        available = usage.value(0).value(QStringLiteral("AmountDataAvailable")).toLongLong();
-        total = usage.value(0).value(QStringLiteral("TotalDataCapacity")).toLongLong();
-    } else {
-        QFile data(simulatedDataPath(d));
-        if (data.open(QIODevice::ReadOnly)) {
-            const QStringList parts = QString::fromUtf8(data.readLine()).trimmed().split(QLatin1Char(','));
-            if (parts.size() >= 2) {
-                total = parts.at(0).toLongLong();
-                available = parts.at(1).toLongLong();
-            }
-        }
-    }
-    m_lbSpaceInfo->setText(tr("Total: %1, Available: %2").arg(formatSize(total), formatSize(available)));
-    m_pgSpace->setValue(total == 0 ? 0 : int(double(total - available) / double(total) * 100));
+    const DeviceStorage storage = DeviceStorage::of(d);
+    m_lbSpaceInfo->setText(
+        tr("Total: %1, Available: %2").arg(formatSize(storage.total), formatSize(storage.available)));
+    m_pgSpace->setValue(storage.usedPercent());
 }
 
 void MainWindow::showDeviceInfo(const IOSDevice& d)
@@ -576,56 +552,6 @@ void MainWindow::showDeviceInfo(const IOSDevice& d)
     }
 }
 
-QString MainWindow::simulatedDataPath(const IOSDevice& device) const
-{
-    return appDataDir().filePath(QStringLiteral("virtual_ios/") + device.deviceName +
-                                 QStringLiteral("/data.txt"));
-}
-
-bool MainWindow::runStep(ProgressForm& form, QThread& worker)
-{
-    return runWorkerStep(form, worker);
-}
-
-bool MainWindow::backUp(const IOSDevice& device, QDir& folder)
-{
-    ProgressForm form(QString(), this);
-    IOSMobileBackupThread worker(device, &form, this);
-    folder = worker.backupFolder();
-    return runStep(form, worker);
-}
-
-bool MainWindow::restore(const IOSDevice& device, const QDir& folder)
-{
-    ProgressForm form(QString(), this);
-    IOSMobileRestoreThread worker(device, folder, &form, this);
-    const bool restored = runStep(form, worker);
-    m_restoreRestarts = restored && worker.deviceRestarts();
-    return restored;
-}
-
-template <class Cleaner>
-bool MainWindow::clean(BackupEdit& edit, bool scanOnly, qint64& found, qint64& cleared)
-{
-    ProgressForm form(QString(), this);
-    Cleaner cleaner(edit, &form, this);
-    cleaner.scanOnly = scanOnly;
-    if (!runStep(form, cleaner))
-        return false;
-    found += cleaner.foundBytes;
-    cleared += cleaner.clearedBytes;
-    return true;
-}
-
-bool MainWindow::saveEdit(BackupEdit& edit)
-{
-    ProgressForm form(QString(), this);
-    // Written whole or not at all, and soon done.
-    form.setCancelEnabled(false);
-    BackupEditThread worker(edit, &form, this);
-    return runStep(form, worker);
-}
-
 QList<AppInfo> MainWindow::appsOfModel(bool checkedOnly) const
 {
     QList<AppInfo> apps;
@@ -650,19 +576,17 @@ void MainWindow::currentDeviceChanged(int index)
         showSimulatedDeviceData(device);
         return;
     }
-    ProgressForm form(QString(), this);
-    form.setCancelEnabled(false);
-    IOSLoadAppThread loader(device, &form, this);
-    if (!runStep(form, loader))
+    const AppListFlow::AppList loaded = AppListFlow(m_steps).load(device);
+    if (!loaded.outcome.completed())
         return;
     m_appModel->removeAllChildren();
-    for (const AppInfo& app : loader.apps) {
+    for (const AppInfo& app : loaded.apps) {
         const QString icon = appCacheDir(device, app.identifier).filePath(QStringLiteral("iTunesArtwork"));
         m_appModel->appendNode(new _APPIconItemNode(nullptr, app, icon, true, false));
     }
     m_appModel->announceLayoutChange();
     // Scan measures the containers that open; with none it has nothing to measure.
-    if (!loader.apps.isEmpty() && !loader.someContainerOpens)
+    if (!loaded.apps.isEmpty() && !loaded.someContainerOpens)
         m_btnScanAppCache->hide();
 }
 
@@ -707,182 +631,113 @@ void MainWindow::showSimulatedDeviceData(const IOSDevice& device)
     m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(total)));
 }
 
-bool MainWindow::checkBackupSettings(bool checkCloud, bool checkEncrypt)
+QStringList MainWindow::tickedEntries(const BackupPanel& panel) const
 {
-    const IOSDevice device = currentDevice();
-    QList<CFType> values;
-    try {
-        values =
-            mobiledevice_copy_values(device.device, {QString()}, QStringLiteral("com.apple.mobile.backup"));
-    } catch (const std::exception& e) {
-        // No backup without knowing the settings.
-        showErrorBox(QString::fromUtf8(e.what()));
-        return false;
+    QStringList ticked;
+    for (const PanelEntry& entry : panel.entries) {
+        if (_APPIconItemNode* node = entryNode(entry.id); node && node->checked)
+            ticked << entry.id;
     }
-    if (values.isEmpty() || values.at(0).isNull())
+    return ticked;
+}
+
+_APPIconItemNode* MainWindow::entryNode(const QString& id) const
+{
+    const QList<QPair<const char*, _APPIconItemNode*>> nodes = {
+        {"cache", m_cacheFiles},  {"temp", m_tempFiles}, {"junk", m_junkFiles},
+        {"messages", m_messages}, {"safari", m_safari},  {"calls", m_callHistory}};
+    for (const auto& [name, node] : nodes) {
+        if (id == QLatin1String(name))
+            return node;
+    }
+    return nullptr;
+}
+
+bool MainWindow::renderEnding(const FlowResult& result)
+{
+    switch (result.ending) {
+    case FlowResult::Ending::Completed:
+        if (!result.closingText.isEmpty())
+            showInfoBox(result.closingText);
         return true;
-    const QString frame = QStringLiteral("%1<br/><br/><img src=\"%2\"/>");
-    if (checkCloud && values.at(0).value(QStringLiteral("CloudBackupEnabled")).toBool(false)) {
-        showWarningBox(
-            frame.arg(QStringLiteral("Failed to transfer data to device. Please turn off iCloud backup on "
-                                     "your iPhone to try again."),
-                      QStringLiteral(":res/close_icloudbk.jpg")));
+    case FlowResult::Ending::Blocked:
+        showWarningBox(QStringLiteral("%1<br/><br/><img src=\"%2\"/>").arg(result.message, result.picture));
+        return false;
+    case FlowResult::Ending::Failed:
+        // A step's own dialog has shown its error already.
+        if (!result.reported)
+            showErrorBox(result.message);
+        return false;
+    case FlowResult::Ending::Cancelled:
         return false;
     }
-    if (checkEncrypt && values.at(0).value(QStringLiteral("WillEncrypt")).toBool(false)) {
-        showWarningBox(frame.arg(encryptedBackupWarning(), QStringLiteral(":res/close_itunesbkenc.jpg")));
-        return false;
-    }
-    return true;
+    return false;
 }
 
-qint64 MainWindow::deviceFreeBytes(const IOSDevice& device)
+void MainWindow::refreshStorageAfter(const IOSDevice& device, const FlowResult& result)
 {
-    if (!device.device)
-        return -1;
+    if (result.freeAfter < 0 || !hasCurrentDevice() || currentDevice().device != device.device)
+        return;
     try {
-        const QList<CFType> usage =
-            mobiledevice_copy_values(device.device, {QString()}, QStringLiteral("com.apple.disk_usage"));
-        const CFType available = usage.value(0).value(QStringLiteral("AmountDataAvailable"));
-        return available.isNumber() ? available.toLongLong(-1) : -1;
+        showStorage(device);
     } catch (const std::exception& e) {
-        qWarning("free space of the device unknown: %s", e.what());
-        return -1;
+        qWarning("%s", e.what());
     }
-}
-
-QString MainWindow::gainedText(const IOSDevice& device, qint64 freeBefore)
-{
-    // A phone that restarts to finish the restore tells its free space once it is back (the bar
-    // and text follow it then); any other tells it now.
-    const qint64 freeAfter = m_restoreRestarts ? -1 : deviceFreeBytes(device);
-    if (freeAfter >= 0 && hasCurrentDevice() && currentDevice().device == device.device) {
-        try {
-            showStorage(device);
-        } catch (const std::exception& e) {
-            qWarning("%s", e.what());
-        }
-    }
-    if (freeBefore < 0)
-        return QString();
-    if (freeAfter < 0)
-        return QStringLiteral(" The device restarts to finish; its free space shows once it is back.");
-    return QStringLiteral(" The device gained %1 of free space.")
-        .arg(formatSize(qMax<qint64>(0, freeAfter - freeBefore)));
-}
-
-QString MainWindow::encryptedBackupWarning()
-{
-    return QStringLiteral(
-        "Failed to transfer data to device. The backups of your device are encrypted. Turn backup "
-        "encryption off on this computer with the command <b>idevicebackup2 encryption off "
-        "PASSWORD</b> (PASSWORD is your backup password), or in the device's settings where it "
-        "offers that, and try again.");
 }
 
 void MainWindow::scanSysCache()
 {
-    if (!hasCurrentDevice() || !checkBackupSettings(true, true))
+    if (!hasCurrentDevice())
         return;
     FlowGuard guard(this);
-    const IOSDevice device = currentDevice();
-    QDir folder;
-    if (!backUp(device, folder))
-        return;
-    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
-    qint64 found = 0;
-    qint64 cleared = 0;
-    if (!clean<IOSClearSysThread>(edit, true, found, cleared) ||
-        !clean<IOSClearMMSAttaThread>(edit, true, found, cleared))
-        return;
-    m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(found)));
+    const FlowResult result = BackupCleanFlow(m_steps).scan(BackupPanel::systemJunk(), currentDevice());
+    if (renderEnding(result))
+        m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(result.found)));
 }
 
 void MainWindow::clearSysCache()
 {
-    if (!hasCurrentDevice() || !checkBackupSettings(true, true))
+    if (!hasCurrentDevice())
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
-    const qint64 freeBefore = deviceFreeBytes(device);
-    QDir folder;
-    if (!backUp(device, folder))
-        return;
-    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
-    qint64 found = 0;
-    qint64 cleared = 0;
-    if ((m_cacheFiles->checked || m_tempFiles->checked) &&
-        !clean<IOSClearSysThread>(edit, false, found, cleared))
-        return;
-    if (m_junkFiles->checked && !clean<IOSClearMMSAttaThread>(edit, false, found, cleared))
-        return;
-    if (!saveEdit(edit))
-        return;
-    // From iOS 10 on the caches and temporary files are in no backup: only the restore, which
-    // removes what the backup does not list, frees them.
-    const bool cachesOnlyOnDevice = (m_cacheFiles->checked || m_tempFiles->checked) &&
-                                    device.productVersion.section(QLatin1Char('.'), 0, 0).toInt() >= 10;
-    const bool restored = cleared > 0 || cachesOnlyOnDevice;
-    if (restored && !restore(device, folder))
-        return;
-    showInfoBox(tr("IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)) +
-                (restored ? gainedText(device, freeBefore) : QString()));
+    const BackupPanel& panel = BackupPanel::systemJunk();
+    const FlowResult result = BackupCleanFlow(m_steps).freeUp(panel, device, tickedEntries(panel));
+    refreshStorageAfter(device, result);
+    renderEnding(result);
 }
 
 void MainWindow::scanRemoveData()
 {
-    if (!hasCurrentDevice() || !checkBackupSettings(true, true))
+    if (!hasCurrentDevice())
         return;
     FlowGuard guard(this);
-    const IOSDevice device = currentDevice();
-    QDir folder;
-    if (!backUp(device, folder))
+    const FlowResult result = BackupCleanFlow(m_steps).scan(BackupPanel::unwantedData(), currentDevice());
+    if (!renderEnding(result))
         return;
-    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
-    qint64 messages = 0;
-    qint64 safari = 0;
-    qint64 calls = 0;
-    qint64 cleared = 0;
-    if (!clean<IOSClearAllMessagesThread>(edit, true, messages, cleared) ||
-        !clean<IOSClearSafariThread>(edit, true, safari, cleared) ||
-        !clean<IOSClearCallsThread>(edit, true, calls, cleared))
-        return;
-    m_messages->size = messages;
-    m_safari->size = safari;
-    m_callHistory->size = calls;
+    for (const FlowItem& item : result.items)
+        entryNode(item.id)->size = item.found;
     m_removeModel->announceLayoutChange();
-    m_lbTotalRemoveData->setText(QStringLiteral("(%1)").arg(formatSize(messages + safari + calls)));
+    m_lbTotalRemoveData->setText(QStringLiteral("(%1)").arg(formatSize(result.found)));
 }
 
 void MainWindow::clearRemoveData()
 {
     if (!hasCurrentDevice())
         return;
-    if (m_messages->checked && !askYesNo(tr("IDS_CONFIRM_CLEAR_ALL_MESSAGES").arg(Product::vendorBaseUrl())))
-        return;
-    if (!checkBackupSettings(true, true))
-        return;
+    const BackupPanel& panel = BackupPanel::unwantedData();
+    const QStringList ticked = tickedEntries(panel);
+    for (const PanelEntry& entry : panel.entries) {
+        // Only the messages entry asks today; its question names the vendor's guide.
+        if (entry.needsConfirmation && ticked.contains(entry.id) &&
+            !askYesNo(tr("IDS_CONFIRM_CLEAR_ALL_MESSAGES").arg(Product::vendorBaseUrl())))
+            return;
+    }
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
-    const qint64 freeBefore = deviceFreeBytes(device);
-    QDir folder;
-    if (!backUp(device, folder))
-        return;
-    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
-    qint64 found = 0;
-    qint64 cleared = 0;
-    if (m_messages->checked && !clean<IOSClearAllMessagesThread>(edit, false, found, cleared))
-        return;
-    if (m_safari->checked && !clean<IOSClearSafariThread>(edit, false, found, cleared))
-        return;
-    if (m_callHistory->checked && !clean<IOSClearCallsThread>(edit, false, found, cleared))
-        return;
-    if (!saveEdit(edit))
-        return;
-    if (cleared > 0 && !restore(device, folder))
-        return;
-    showInfoBox(tr("IDS_FOUND_%1_DATA_SUC_CLEAR_%2").arg(formatSize(found), formatSize(cleared)) +
-                (cleared > 0 ? gainedText(device, freeBefore) : QString()));
+    const FlowResult result = BackupCleanFlow(m_steps).freeUp(panel, device, ticked);
+    refreshStorageAfter(device, result);
+    renderEnding(result);
 }
 
 void MainWindow::scanAppCache()
@@ -890,18 +745,16 @@ void MainWindow::scanAppCache()
     if (!hasCurrentDevice())
         return;
     FlowGuard guard(this);
-    const IOSDevice device = currentDevice();
-    ProgressForm form(QString(), this);
-    IOSClearAppCacheThread worker(device, appsOfModel(false), &form, this);
-    worker.scanOnly = true;
-    if (!runStep(form, worker))
+    const FlowResult result = AppCacheFlow(m_steps).scan(currentDevice(), appsOfModel(false));
+    if (!renderEnding(result))
         return;
     for (_APPIconItemNode* node : m_appModel->entries()) {
-        node->measurable = !worker.refused.contains(node->identifier);
-        node->size = worker.sizes.value(node->identifier, -1);
+        node->measurable = !result.refusedApps.contains(node->identifier);
+        const FlowItem* item = result.item(node->identifier);
+        node->size = item ? item->found : -1;
     }
     m_appModel->announceLayoutChange();
-    m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(worker.totalSize())));
+    m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(result.found)));
 }
 
 void MainWindow::clearAppCache()
@@ -910,34 +763,12 @@ void MainWindow::clearAppCache()
         return;
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
-    const qint64 freeBefore = deviceFreeBytes(device);
-    const QList<AppInfo> apps = appsOfModel(true);
-    ProgressForm form(QString(), this);
-    IOSClearAppCacheThread worker(device, apps, &form, this);
-    if (!runStep(form, worker))
+    const FlowResult result = AppCacheFlow(m_steps).freeUp(device, appsOfModel(true));
+    refreshStorageAfter(device, result);
+    if (!renderEnding(result))
         return;
-    m_restoreRestarts = false;
-    if (!worker.refused.isEmpty()) {
-        // The device keeps these containers closed: a backup and a removing restore still frees
-        // their caches, which no backup holds.
-        QDir folder;
-        if (!backUp(device, folder) || !restore(device, folder))
-            return;
-        const QString closed =
-            worker.refused.size() == 1
-                ? QStringLiteral(" The caches of 1 app whose container the device keeps closed were freed "
-                                 "through a backup and restore.")
-                : QStringLiteral(" The caches of %1 apps whose containers the device keeps closed were freed "
-                                 "through a backup and restore.")
-                      .arg(worker.refused.size());
-        // With every ticked container closed, only the backup and restore did anything.
-        const QString done = worker.refused.size() == apps.size()
-                                 ? QStringLiteral("Successfully removed App Cache & Junk.")
-                                 : worker.clearedText() + closed;
-        showInfoBox(done + gainedText(device, freeBefore));
-    }
     // A phone restarting after the restore reloads its apps when it is back.
-    if (m_restoreRestarts)
+    if (result.restarts)
         return;
     showDeviceInfo(device);
     scanAppCache();

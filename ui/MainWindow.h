@@ -1,31 +1,30 @@
 #pragma once
 
+#include "FlowResult.h"
 #include "IOSDevice.h"
 #include "ItemModelAppIcon.h"
 #include "MobileDeviceManager.h"
+#include "Panel.h"
+#include "ProgressForm.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QPair>
 
 class MyListView;
-class ProgressForm;
 class QCheckBox;
 class QComboBox;
-class QDir;
 class QLabel;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QProgressBar;
 class QPushButton;
-class QThread;
 class QTimer;
 class QWidget;
 
 // The program's only main window: the device selector and panel, and the three panels with their
-// Scan and Free Up buttons.
-class BackupEdit;
-
+// Scan and Free Up buttons. The work behind the buttons is the flows'; the window asks, shows the
+// steps and renders what they found.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -43,12 +42,6 @@ public:
     void showDeviceInfo(const IOSDevice& device);
     // The storage bar and text of the device; throws when the device cannot be asked.
     void showStorage(const IOSDevice& device);
-    // Reads the device's backup settings; false (after a warning) when they forbid the work.
-    bool checkBackupSettings(bool checkCloud, bool checkEncrypt);
-    // What the warning about encrypted backups tells the user to do.
-    static QString encryptedBackupWarning();
-    // The device's free bytes, -1 when it cannot say (a simulated device, one that restarts).
-    static qint64 deviceFreeBytes(const IOSDevice& device);
 
 public slots:
     void onCheckVersionReadyRead(QNetworkReply* reply);
@@ -80,26 +73,20 @@ private:
     void addFunctionEntries();
     void listSimulatedDevices();
     void showSimulatedDeviceData(const IOSDevice& device);
-    QString simulatedDataPath(const IOSDevice& device) const;
-    // After a restore: re-reads the device's storage and says how much free space it gained since
-    // `freeBefore` (empty when that is unknown).
-    QString gainedText(const IOSDevice& device, qint64 freeBefore);
     QList<AppInfo> appsOfModel(bool checkedOnly) const;
+    // The ticked entries of a backup panel, by id.
+    QStringList tickedEntries(const BackupPanel& panel) const;
+    _APPIconItemNode* entryNode(const QString& id) const;
+    // Says how a flow ended where the flow's steps have not already: a warning that stopped it,
+    // an error before any step, the closing message. True when it completed.
+    bool renderEnding(const FlowResult& result);
+    // After a restore: the storage of the device, when it is still the current one and can say.
+    void refreshStorageAfter(const IOSDevice& device, const FlowResult& result);
     void setTotalsEmpty();
     // After the last step of a flow: closes the window when that was asked meanwhile, else
     // replays the device events that waited.
     void flowEnded();
     void replayDeviceEvents();
-
-    // One step of a flow: the worker under its own progress dialog.
-    bool runStep(ProgressForm& form, QThread& worker);
-    // The backup step; on success `folder` is the temporary backup folder it used.
-    bool backUp(const IOSDevice& device, QDir& folder);
-    bool restore(const IOSDevice& device, const QDir& folder);
-    // One cleaner step on the device's backup; adds its totals on success. The cleaners of a flow
-    // share its edit: one read of the manifest, and after a Free Up one write (saveEdit).
-    template <class Cleaner> bool clean(BackupEdit& edit, bool scanOnly, qint64& found, qint64& cleared);
-    bool saveEdit(BackupEdit& edit);
 
     ItemModelAppIcon* m_sysModel;
     ItemModelAppIcon* m_appModel;
@@ -115,7 +102,8 @@ private:
     QLabel* m_statusLabel = nullptr;
     QTimer* m_hintTimer;
     bool m_sawDevice = false;
-    bool m_restoreRestarts = false; // the last restore restarts the device
+    // Each step of a flow runs under a modal progress dialog.
+    DialogStepRunner m_steps;
     MobileDeviceNotificationContext m_notificationContext;
 
     // Device events that arrive while a flow runs wait for its end.

@@ -6,9 +6,9 @@
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 #include "Product.h"
+#include "Translation.h"
 
 #include <QApplication>
-#include <QTranslator>
 
 namespace {
 // The Debian packages of the libraries the real-device framework needs.
@@ -51,9 +51,7 @@ void warnIfFrameworkMissing()
 
 int runSpacewell(QApplication& app)
 {
-    QTranslator translator;
-    if (translator.load(QStringLiteral(":/en.qm")))
-        QApplication::installTranslator(&translator);
+    installTranslation();
 
     installLogHandler(appDataDir().filePath(QStringLiteral("qlogs")), 10);
 

@@ -9,5 +9,5 @@ int runSpacewell(QApplication& app);
 
 // Start-up's warning when the device framework could not be loaded; nothing when it is loaded.
 void warnIfFrameworkMissing();
-// Its text: the design's words, and the library the system could not find when it said which.
+// Its text: where to find help, and the library the system could not find when it said which.
 QString frameworkMissingText();

@@ -3,12 +3,16 @@
 #include "FormatSize.h"
 #include "IOSDevice.h"
 #include "Product.h"
+#include "StepMonitor.h"
+#include "StepRunner.h"
 
 #include <QFile>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 class TestAppCore : public QObject
 {
@@ -162,6 +166,61 @@ private slots:
         QFETCH(qint64, bytes);
         QFETCH(QString, text);
         QCOMPARE(formatSize(bytes), text);
+    }
+
+    // The worker contract without a window: one ending, the first; nothing after it; the rejected
+    // flag already set when a worker hears of a cancel.
+    void stepMonitorEndsOnce()
+    {
+        {
+            StepMonitor monitor;
+            QSignalSpy ended(&monitor, &StepMonitor::ended);
+            QSignalSpy progressed(&monitor, &StepMonitor::progressed);
+            monitor.progress(QStringLiteral("Working..."), 10);
+            monitor.fail(QStringLiteral("disk went away"));
+            monitor.succeed(QStringLiteral("Done."));
+            monitor.fail(QStringLiteral("again"));
+            monitor.progress(QString(), 50);
+            monitor.cancel();
+            QCOMPARE(ended.count(), 1);
+            QCOMPARE(progressed.count(), 1);
+            QCOMPARE(monitor.ending(), StepMonitor::Ending::Failed);
+            QCOMPARE(monitor.endingText(), QStringLiteral("disk went away"));
+            QVERIFY(monitor.isRejected());
+        }
+        {
+            StepMonitor monitor;
+            bool rejectedWhenAsked = false;
+            QObject::connect(&monitor, &StepMonitor::cancelRequested, &monitor,
+                             [&] { rejectedWhenAsked = monitor.isRejected(); });
+            monitor.cancel();
+            monitor.succeed();
+            QVERIFY(rejectedWhenAsked);
+            QCOMPARE(monitor.ending(), StepMonitor::Ending::Cancelled);
+        }
+        {
+            // A step that cannot be cancelled ignores the request; a success is never rejected.
+            StepMonitor monitor;
+            monitor.setCancellable(false);
+            monitor.cancel();
+            QVERIFY(!monitor.isRejected());
+            monitor.succeed();
+            QVERIFY(monitor.succeeded());
+        }
+        {
+            // A worker on its own thread, run to its end without a window.
+            StepMonitor monitor;
+            QSignalSpy ended(&monitor, &StepMonitor::ended);
+            std::unique_ptr<QThread> worker(QThread::create([&monitor] {
+                monitor.progress(QStringLiteral("Working..."), 0);
+                monitor.fail(QStringLiteral("no such table: Files"));
+                monitor.fail(QStringLiteral("second"));
+            }));
+            QVERIFY(!LocalStepRunner().run(*worker, monitor));
+            QVERIFY(worker->isFinished());
+            QCOMPARE(monitor.endingText(), QStringLiteral("no such table: Files"));
+            QTRY_COMPARE(ended.count(), 1);
+        }
     }
 
     void vendorUrlOverride()

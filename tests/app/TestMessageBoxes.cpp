@@ -1,6 +1,7 @@
 #include "BoxAnswerer.h"
 #include "FileUtils.h"
 #include "MessageBoxes.h"
+#include "OpenExternal.h"
 #include "Product.h"
 
 #include <QAbstractButton>

@@ -1,8 +1,8 @@
 #include "BoxAnswerer.h"
 #include "ProgressForm.h"
+#include "StepMonitor.h"
 #include "WinMovable.h"
 #include "WorkerReport.h"
-#include "WorkerStep.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -22,7 +22,7 @@ public:
         Error,
         LoopUntilCancelled
     };
-    ScriptedWorker(ProgressForm* form, Ending ending) : m_form(form), m_ending(ending) {}
+    ScriptedWorker(StepMonitor* monitor, Ending ending) : m_form(monitor), m_ending(ending) {}
     int itemsDone = 0;
 
 protected:
@@ -49,7 +49,7 @@ protected:
     }
 
 private:
-    ProgressForm* m_form;
+    StepMonitor* m_form;
     Ending m_ending;
 };
 } // namespace
@@ -61,7 +61,8 @@ class TestProgressForm : public QObject
 private slots:
     void widgetsAsBuilt()
     {
-        ProgressForm form(QStringLiteral("Title"), nullptr);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QStringLiteral("Title"), nullptr);
         QCOMPARE(form.objectName(), QStringLiteral("ProgressForm"));
         QCOMPARE(form.size(), QSize(350, 122));
         QCOMPARE(form.windowTitle(), QStringLiteral("Title"));
@@ -76,7 +77,8 @@ private slots:
 
     void updateProgressRules()
     {
-        ProgressForm form(QString(), nullptr);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QString(), nullptr);
         auto* status = form.findChild<QLabel*>(QStringLiteral("lbStatus"));
         auto* progress = form.findChild<QLabel*>(QStringLiteral("lbProgress"));
         auto* bar = form.findChild<QProgressBar*>(QStringLiteral("progressBar"));
@@ -98,7 +100,8 @@ private slots:
 
     void succeedWithoutTextClosesWithoutBox()
     {
-        ProgressForm form(QString(), nullptr);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QString(), nullptr);
         BoxAnswerer boxes;
         QTimer::singleShot(0, &form, [&form]() { form.succeed(QString()); });
         QCOMPARE(form.exec(), 1);
@@ -108,7 +111,8 @@ private slots:
 
     void succeedWithTextShowsInfoBox()
     {
-        ProgressForm form(QString(), nullptr);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QString(), nullptr);
         BoxAnswerer boxes;
         QTimer::singleShot(0, &form, [&form]() { form.succeed(QStringLiteral("Done.")); });
         QCOMPARE(form.exec(), 1);
@@ -118,8 +122,9 @@ private slots:
 
     void cancelEmitsAndRejects()
     {
-        ProgressForm form(QString(), nullptr);
-        QSignalSpy cancelled(&form, &ProgressForm::userCacel);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QString(), nullptr);
+        QSignalSpy cancelled(&monitor, &StepMonitor::cancelRequested);
         QTimer::singleShot(0, &form, [&form]() {
             QTest::mousePress(form.findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
         });
@@ -130,7 +135,8 @@ private slots:
 
     void escapeAndCloseDoNothing()
     {
-        ProgressForm form(QString(), nullptr);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QString(), nullptr);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTest::keyClick(&form, Qt::Key_Escape);
@@ -146,7 +152,8 @@ private slots:
 
     void cancelButtonCanBeDisabled()
     {
-        ProgressForm form(QString(), nullptr);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QString(), nullptr);
         form.setCancelEnabled(false);
         QVERIFY(!form.findChild<QPushButton*>(QStringLiteral("btnCancel"))->isEnabled());
     }
@@ -154,28 +161,28 @@ private slots:
     void workerOutcomes()
     {
         {
-            ProgressForm form(QString(), nullptr);
-            ScriptedWorker worker(&form, ScriptedWorker::Ending::Succeed);
-            QVERIFY(runWorkerStep(form, worker));
+            StepMonitor monitor;
+            ScriptedWorker worker(&monitor, ScriptedWorker::Ending::Succeed);
+            QVERIFY(DialogStepRunner(nullptr).run(worker, monitor));
             QVERIFY(worker.isFinished());
             QCOMPARE(worker.itemsDone, 5);
         }
         {
-            ProgressForm form(QString(), nullptr);
-            ScriptedWorker worker(&form, ScriptedWorker::Ending::Error);
+            StepMonitor monitor;
+            ScriptedWorker worker(&monitor, ScriptedWorker::Ending::Error);
             BoxAnswerer boxes;
-            QVERIFY(!runWorkerStep(form, worker));
+            QVERIFY(!DialogStepRunner(nullptr).run(worker, monitor));
             QCOMPARE(boxes.texts.size(), 1);
             QVERIFY(boxes.texts.at(0).contains(QStringLiteral("disk went away")));
             QVERIFY(boxes.texts.at(0).startsWith(QStringLiteral("An Error Occurred. <br/><br/>")));
             QCOMPARE(boxes.icons.value(0), QMessageBox::Critical);
         }
         {
-            ProgressForm form(QString(), nullptr);
-            ScriptedWorker worker(&form, ScriptedWorker::Ending::LoopUntilCancelled);
+            StepMonitor monitor;
+            ScriptedWorker worker(&monitor, ScriptedWorker::Ending::LoopUntilCancelled);
             BoxAnswerer boxes;
-            QTimer::singleShot(100, &form, [&form]() { form.cancel(); });
-            QVERIFY(!runWorkerStep(form, worker));
+            QTimer::singleShot(100, &monitor, [&monitor]() { monitor.cancel(); });
+            QVERIFY(!DialogStepRunner(nullptr).run(worker, monitor));
             QVERIFY(worker.isFinished());
             QVERIFY(worker.itemsDone < 2000);
             QVERIFY(boxes.texts.isEmpty());
@@ -184,8 +191,9 @@ private slots:
 
     void throttleSendsOnlyChanges()
     {
-        ProgressForm form(QString(), nullptr);
-        ProgressThrottle throttle(&form);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QString(), nullptr);
+        ProgressThrottle throttle(&monitor);
         for (int i = 1; i <= 100000; ++i)
             throttle.percent(int(qint64(i) * 100 / 100000));
         QCOMPARE(throttle.reportsSent(), 101); // 0 to 100

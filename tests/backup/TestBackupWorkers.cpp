@@ -6,8 +6,8 @@
 #include "IOSMobileBackupThread.h"
 #include "IOSMobileRestoreThread.h"
 #include "MobileDeviceManager.h"
-#include "ProgressForm.h"
 #include "SimDeviceFolder.h"
+#include "StepMonitor.h"
 #include "WorkerRun.h"
 #include "backup2tool.h"
 
@@ -45,17 +45,17 @@ private:
     }
     static WorkerRun backup(const IOSDevice& device, QDir* folder = nullptr)
     {
-        ProgressForm form(QString(), nullptr);
-        IOSMobileBackupThread worker(device, &form, nullptr);
+        StepMonitor monitor;
+        IOSMobileBackupThread worker(device, &monitor, nullptr);
         if (folder)
             *folder = worker.backupFolder();
-        return runUnderDialog(form, worker);
+        return runWorker(worker, monitor);
     }
     static WorkerRun restore(const IOSDevice& device, const QDir& folder)
     {
-        ProgressForm form(QString(), nullptr);
-        IOSMobileRestoreThread worker(device, folder, &form, nullptr);
-        return runUnderDialog(form, worker);
+        StepMonitor monitor;
+        IOSMobileRestoreThread worker(device, folder, &monitor, nullptr);
+        return runWorker(worker, monitor);
     }
     static void writePlist(const QString& path, const QVariantMap& value)
     {
@@ -134,13 +134,13 @@ private slots:
         const QDir d(folder.filePath(device.uniqueDeviceId));
         QVERIFY(IOSMobileBackupThread::isReusableBackup(d, device.productVersion));
 
-        ProgressForm form(QString(), nullptr);
-        IOSClearSysThread cleaner(d, &form, nullptr);
-        QVERIFY(runUnderDialog(form, cleaner).succeeded);
+        StepMonitor monitor;
+        IOSClearSysThread cleaner(d, &monitor, nullptr);
+        QVERIFY(runWorker(cleaner, monitor).succeeded);
         QCOMPARE(cleaner.clearedBytes, 4300);
 
         const WorkerRun r = restore(device, folder);
-        QVERIFY2(r.succeeded, qPrintable(r.boxTexts.join(QLatin1Char('\n'))));
+        QVERIFY2(r.succeeded, qPrintable(r.reports.join(QLatin1Char('\n'))));
         QVERIFY(QFile::exists(d.filePath(QStringLiteral("Info.plist"))));
         auto after = BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
         auto expected = before;
@@ -167,10 +167,10 @@ private slots:
         const WorkerRun r = backup(device);
         QVERIFY(!r.succeeded);
         QVERIFY(!QFileInfo::exists(d));
-        QCOMPARE(r.boxTexts.size(), 1);
-        QVERIFY2(r.boxTexts.at(0).contains(QStringLiteral("Error: &lt;b&gt;disk&lt;/b&gt; failure")),
-                 qPrintable(r.boxTexts.at(0)));
-        QVERIFY(r.boxTexts.at(0).contains(
+        QCOMPARE(r.reports.size(), 1);
+        QVERIFY2(r.reports.at(0).contains(QStringLiteral("Error: &lt;b&gt;disk&lt;/b&gt; failure")),
+                 qPrintable(r.reports.at(0)));
+        QVERIFY(r.reports.at(0).contains(
             QStringLiteral("<br/><br/>Note: You can restart your device to try again.")));
         phone.remove();
     }
@@ -204,7 +204,7 @@ private slots:
         phone.setSwitch(switchName, value);
         const WorkerRun r = restore(device, folder);
         QVERIFY(!r.succeeded);
-        QVERIFY(r.boxTexts.value(0).contains(shown));
+        QVERIFY(r.reports.value(0).contains(shown));
         QVERIFY(QFile::exists(folder.filePath(device.uniqueDeviceId + QStringLiteral("/Info.plist"))));
         QCOMPARE(QDir(folder.filePath(device.uniqueDeviceId)).entryList({QStringLiteral("Info.plist-*")}),
                  QStringList());
@@ -236,8 +236,8 @@ private slots:
 
         const WorkerRun r = restore(device, folder);
         QVERIFY(!r.succeeded);
-        QVERIFY2(r.boxTexts.value(0).contains(IOSMobileRestoreThread::unfinishedBackupText()),
-                 qPrintable(r.boxTexts.value(0)));
+        QVERIFY2(r.reports.value(0).contains(IOSMobileRestoreThread::unfinishedBackupText()),
+                 qPrintable(r.reports.value(0)));
         QVERIFY(QFile::exists(d.filePath(QStringLiteral("Info.plist"))));
         QCOMPARE(BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files")))), before);
 
@@ -273,12 +273,12 @@ private slots:
         for (int i = 0; i < 4000; ++i)
             SimDeviceFolder::writeFile(
                 d.filePath(QStringLiteral("%1/%2").arg(i % 256, 2, 16, QLatin1Char('0')).arg(i)), "x");
-        ProgressForm form(QString(), nullptr);
-        IOSMobileBackupThread worker(device, &form, nullptr);
-        QTimer::singleShot(0, &form, [&form] { form.cancel(); });
-        const WorkerRun r = runUnderDialog(form, worker);
+        StepMonitor monitor;
+        IOSMobileBackupThread worker(device, &monitor, nullptr);
+        QTimer::singleShot(0, &monitor, [&monitor] { monitor.cancel(); });
+        const WorkerRun r = runWorker(worker, monitor);
         QVERIFY(!r.succeeded);
-        QVERIFY(r.boxTexts.isEmpty());
+        QVERIFY(r.reports.isEmpty());
         QVERIFY(!BackupStatus::isFinished(d));
         phone.remove();
     }
@@ -302,5 +302,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestBackupWorkers)
+QTEST_GUILESS_MAIN(TestBackupWorkers)
 #include "TestBackupWorkers.moc"

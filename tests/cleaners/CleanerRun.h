@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProgressForm.h"
+#include "StepMonitor.h"
 #include "WorkerRun.h"
 
 #include <QDir>
@@ -10,22 +10,22 @@
 struct CleanerResult
 {
     bool succeeded = false;
-    QStringList boxes;
+    QStringList reports;
     qint64 found = 0;
     qint64 cleared = 0;
 };
 
-// Runs one cleaner pass under its progress dialog as the pipeline does: on a backup folder of
+// Runs one cleaner pass as the flows do: on a backup folder of
 // its own, or on the BackupEdit that a flow's cleaners share.
 template <class Cleaner, class Backup>
 CleanerResult runCleaner(Backup&& backup, bool scanOnly,
-                         const std::function<void(ProgressForm&)>& beforeStart = {})
+                         const std::function<void(StepMonitor&)>& beforeStart = {})
 {
-    ProgressForm form(QString(), nullptr);
-    Cleaner cleaner(backup, &form, nullptr);
+    StepMonitor monitor;
+    Cleaner cleaner(backup, &monitor, nullptr);
     cleaner.scanOnly = scanOnly;
     if (beforeStart)
-        beforeStart(form);
-    const WorkerRun run = runUnderDialog(form, cleaner);
-    return {run.succeeded, run.boxTexts, cleaner.foundBytes, cleaner.clearedBytes};
+        beforeStart(monitor);
+    const WorkerRun run = runWorker(cleaner, monitor);
+    return {run.succeeded, run.reports, cleaner.foundBytes, cleaner.clearedBytes};
 }

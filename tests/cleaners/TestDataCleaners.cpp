@@ -115,7 +115,7 @@ private slots:
         const qint64 dbSize = QFileInfo(db).size();
         QTest::qWait(1100); // so that the refreshed times differ from the fixture's
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
-        QVERIFY2(r.succeeded, qPrintable(r.boxes.join(QLatin1Char('\n'))));
+        QVERIFY2(r.succeeded, qPrintable(r.reports.join(QLatin1Char('\n'))));
         QCOMPARE(r.found, dbSize + 160);
         QCOMPARE(r.cleared, r.found);
         for (const char* table : {"message", "chat", "handle", "attachment", "chat_handle_join",
@@ -181,7 +181,7 @@ private slots:
         const QByteArray dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
         QVERIFY(!r.succeeded);
-        QCOMPARE(r.boxes.size(), 1);
+        QCOMPARE(r.reports.size(), 1);
         const auto after = BackupFixture::snapshot(dir());
         QCOMPARE(after.value(manifestName), manifestBefore);
         QCOMPARE(after.value(dbName), dbBefore);
@@ -198,9 +198,9 @@ private slots:
         const QByteArray dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const QByteArray manifestBefore = BackupFixture::snapshot(dir()).value(manifestName);
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(
-            dir(), false, [](ProgressForm& form) { cancelWhenProgressPasses(form, 2); });
+            dir(), false, [](StepMonitor& monitor) { cancelWhenProgressPasses(monitor, 2); });
         QVERIFY(!r.succeeded);
-        QVERIFY(r.boxes.isEmpty());
+        QVERIFY(r.reports.isEmpty());
         const auto after = BackupFixture::snapshot(dir());
         QCOMPARE(after.value(dbName), dbBefore);
         QCOMPARE(after.value(manifestName), manifestBefore);
@@ -223,17 +223,17 @@ private slots:
         b.writeManifest();
         const auto before = BackupFixture::snapshot(dir());
         const CleanerResult r =
-            runCleaner<IOSClearAllMessagesThread>(dir(), false, [this](ProgressForm& form) {
+            runCleaner<IOSClearAllMessagesThread>(dir(), false, [this](StepMonitor& monitor) {
                 // Cancel as soon as the working copy is being edited.
-                auto* poll = new QTimer(&form);
-                QObject::connect(poll, &QTimer::timeout, &form, [this, &form] {
+                auto* poll = new QTimer(&monitor);
+                QObject::connect(poll, &QTimer::timeout, &monitor, [this, &monitor] {
                     if (hasWorkingCopies(dir()))
-                        form.cancel();
+                        monitor.cancel();
                 });
                 poll->start(5);
             });
         QVERIFY(!r.succeeded);
-        QVERIFY(r.boxes.isEmpty());
+        QVERIFY(r.reports.isEmpty());
         QCOMPARE(BackupFixture::snapshot(dir()), before);
     }
 
@@ -251,8 +251,8 @@ private slots:
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY(!r.succeeded);
-        QVERIFY2(r.boxes.value(0).contains(QStringLiteral("cant copy sms db to ")),
-                 qPrintable(r.boxes.value(0)));
+        QVERIFY2(r.reports.value(0).contains(QStringLiteral("cant copy sms db to ")),
+                 qPrintable(r.reports.value(0)));
         auto after = BackupFixture::snapshot(dir());
         // Whatever part of a working copy got written is left beside the database, never in its place.
         for (const QString& key : after.keys()) {
@@ -338,7 +338,7 @@ private slots:
         const auto dbBefore = BackupFixture::snapshot(dir()).value(dbName);
         const CleanerResult r = runCleaner<IOSClearSafariThread>(dir(), false);
         QVERIFY(!r.succeeded);
-        QVERIFY(r.boxes.value(0).contains(QStringLiteral("no such table: metadata")));
+        QVERIFY(r.reports.value(0).contains(QStringLiteral("no such table: metadata")));
         const auto after = BackupFixture::snapshot(dir());
         QCOMPARE(after.value(manifestName), manifestBefore);
         QCOMPARE(after.value(dbName), dbBefore);
@@ -402,9 +402,9 @@ private slots:
         QCOMPARE(history.cleared, historySize + 100);
         QCOMPARE(BackupFixture::snapshot(dir()).value(manifestPath), manifestBefore);
 
-        ProgressForm form(QString(), nullptr);
-        BackupEditThread save(edit, &form, nullptr);
-        QVERIFY(runUnderDialog(form, save).succeeded);
+        StepMonitor monitor;
+        BackupEditThread save(edit, &monitor, nullptr);
+        QVERIFY(runWorker(save, monitor).succeeded);
         QVERIFY(BackupStatus::snapshotState(dir()) != QLatin1String("uncommitted"));
         const ManifestMap map = b.readManifest();
         QCOMPARE(map.size(), b.records().size() - 5);
@@ -430,7 +430,7 @@ private slots:
         QVERIFY(runCleaner<IOSClearAllMessagesThread>(edit, false).succeeded);
         const CleanerResult history = runCleaner<IOSClearSafariThread>(edit, false);
         QVERIFY(!history.succeeded);
-        QVERIFY(history.boxes.join(QString()).contains(QStringLiteral("Your device was not changed.")));
+        QVERIFY(history.reports.join(QString()).contains(QStringLiteral("Your device was not changed.")));
         QCOMPARE(BackupStatus::snapshotState(dir()), QStringLiteral("uncommitted"));
         QVERIFY(!BackupStatus::isFinished(dir()));
         const ManifestMap after = b.readManifest();
@@ -498,5 +498,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDataCleaners)
+QTEST_GUILESS_MAIN(TestDataCleaners)
 #include "TestDataCleaners.moc"

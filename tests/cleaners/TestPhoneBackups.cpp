@@ -256,13 +256,13 @@ private slots:
             schemasBefore[db] = schemaObjects(b.fileOf(db));
 
         const CleanerResult scan = runs[cleaner](dir(), true);
-        QVERIFY2(scan.succeeded, qPrintable(scan.boxes.join(QLatin1Char('\n'))));
+        QVERIFY2(scan.succeeded, qPrintable(scan.reports.join(QLatin1Char('\n'))));
         QCOMPARE(scan.found, expected);
         QCOMPARE(BackupFixture::snapshot(dir()), before);
 
         QTest::qWait(1100); // so that refreshed times differ from the fixture's
         const CleanerResult clear = runs[cleaner](dir(), false);
-        QVERIFY2(clear.succeeded, qPrintable(clear.boxes.join(QLatin1Char('\n'))));
+        QVERIFY2(clear.succeeded, qPrintable(clear.reports.join(QLatin1Char('\n'))));
         QCOMPARE(clear.found, expected);
         QCOMPARE(clear.cleared, expected);
         QCOMPARE(workingCopies(dir()), QStringList());
@@ -316,7 +316,7 @@ private slots:
         }
         QVERIFY(guids.contains(QStringLiteral("M-LOG-6")));
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
-        QVERIFY2(r.succeeded, qPrintable(r.boxes.join(QLatin1Char('\n'))));
+        QVERIFY2(r.succeeded, qPrintable(r.reports.join(QLatin1Char('\n'))));
 
         // The triggers recorded every deletion, the message that was only in the log included.
         QCOMPARE(
@@ -370,7 +370,7 @@ private slots:
                                          {QStringLiteral("safari"), runPass<IOSClearSafariThread>},
                                          {QStringLiteral("calls"), runPass<IOSClearCallsThread>}};
         const CleanerResult r = runs[cleaner](dir(), false);
-        QVERIFY2(r.succeeded, qPrintable(r.boxes.join(QLatin1Char('\n'))));
+        QVERIFY2(r.succeeded, qPrintable(r.reports.join(QLatin1Char('\n'))));
         QCOMPARE(FixtureDatabases::countRows(db, target.second), 0);
         QVERIFY(schemaObjects(db).contains(QStringLiteral("trigger zz_future")));
     }
@@ -408,10 +408,10 @@ private slots:
         const auto before = BackupFixture::snapshot(dir());
         const CleanerResult r = runCleaner<IOSClearAllMessagesThread>(dir(), false);
         QVERIFY(!r.succeeded);
-        QVERIFY2(r.boxes.value(0).contains(QStringLiteral("lacks the tables handle, chat_handle_join, "
-                                                          "chat_message_join of iOS 6 and later")),
-                 qPrintable(r.boxes.value(0)));
-        QVERIFY(r.boxes.value(0).contains(QStringLiteral("Your device was not changed.")));
+        QVERIFY2(r.reports.value(0).contains(QStringLiteral("lacks the tables handle, chat_handle_join, "
+                                                            "chat_message_join of iOS 6 and later")),
+                 qPrintable(r.reports.value(0)));
+        QVERIFY(r.reports.value(0).contains(QStringLiteral("Your device was not changed.")));
         QCOMPARE(BackupFixture::snapshot(dir()), before);
     }
 
@@ -446,9 +446,9 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &old);
 
         QVERIFY(!r.succeeded);
-        QCOMPARE(r.boxes.size(), 1);
-        QVERIFY2(r.boxes.at(0).contains(QStringLiteral("Your device was not changed.")),
-                 qPrintable(r.boxes.at(0)));
+        QCOMPARE(r.reports.size(), 1);
+        QVERIFY2(r.reports.at(0).contains(QStringLiteral("Your device was not changed.")),
+                 qPrintable(r.reports.at(0)));
         QCOMPARE(BackupStatus::snapshotState(dir()), QStringLiteral("uncommitted"));
         QVERIFY(!IOSMobileBackupThread::isReusableBackup(dir(), version));
         QVERIFY2(workingCopies(dir()).isEmpty(), qPrintable(workingCopies(dir()).join(QLatin1Char(' '))));
@@ -475,8 +475,8 @@ private slots:
                 const CleanerResult r = run(dir(), scanOnly);
                 QVERIFY(!r.succeeded);
                 QCOMPARE(r.found, 0);
-                QVERIFY2(r.boxes.value(0).contains(BackupManifest::encryptedBackupText(b.manifestPath())),
-                         qPrintable(r.boxes.value(0)));
+                QVERIFY2(r.reports.value(0).contains(BackupManifest::encryptedBackupText(b.manifestPath())),
+                         qPrintable(r.reports.value(0)));
             }
         }
         QCOMPARE(BackupFixture::snapshot(dir()), before);
@@ -498,9 +498,9 @@ private slots:
         const auto before = BackupFixture::snapshot(dir());
         const CleanerResult r = runCleaner<IOSClearSysThread>(dir(), false);
         QVERIFY(!r.succeeded);
-        QVERIFY2(r.boxes.value(0).contains(dir().absoluteFilePath(QStringLiteral("Manifest.mbdb")) +
-                                           QStringLiteral(": not a backup manifest")),
-                 qPrintable(r.boxes.value(0)));
+        QVERIFY2(r.reports.value(0).contains(dir().absoluteFilePath(QStringLiteral("Manifest.mbdb")) +
+                                             QStringLiteral(": not a backup manifest")),
+                 qPrintable(r.reports.value(0)));
         QCOMPARE(BackupFixture::snapshot(dir()), before);
     }
 
@@ -512,5 +512,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestPhoneBackups)
+QTEST_GUILESS_MAIN(TestPhoneBackups)
 #include "TestPhoneBackups.moc"

@@ -66,7 +66,7 @@ private slots:
         const auto before = BackupFixture::snapshot(QDir(folder()));
         const CleanerResult r = runCleaner<IOSClearSysThread>(QDir(folder()), true);
         QVERIFY(r.succeeded);
-        QVERIFY(r.boxes.isEmpty());
+        QVERIFY(r.reports.isEmpty());
         QCOMPARE(r.found, 1230);
         QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
     }
@@ -145,8 +145,8 @@ private slots:
         const auto before = BackupFixture::snapshot(QDir(folder()));
         const CleanerResult r = runCleaner<IOSClearSysThread>(QDir(folder()), false);
         QVERIFY(!r.succeeded);
-        QCOMPARE(r.boxes.size(), 1);
-        QVERIFY2(r.boxes.at(0).contains(expectedText.arg(manifest)), qPrintable(r.boxes.at(0)));
+        QCOMPARE(r.reports.size(), 1);
+        QVERIFY2(r.reports.at(0).contains(expectedText.arg(manifest)), qPrintable(r.reports.at(0)));
         QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
     }
 
@@ -158,17 +158,17 @@ private slots:
         b.writeManifest();
         const auto before = BackupFixture::snapshot(QDir(folder()));
 
-        CleanerResult r = runCleaner<IOSClearSysThread>(QDir(folder()), false, [](ProgressForm& form) {
-            QTimer::singleShot(0, &form, [&form] { form.cancel(); });
+        CleanerResult r = runCleaner<IOSClearSysThread>(QDir(folder()), false, [](StepMonitor& monitor) {
+            QTimer::singleShot(0, &monitor, [&monitor] { monitor.cancel(); });
         });
         QVERIFY(!r.succeeded);
-        QVERIFY(r.boxes.isEmpty());
+        QVERIFY(r.reports.isEmpty());
         QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
 
         r = runCleaner<IOSClearSysThread>(QDir(folder()), false,
-                                          [](ProgressForm& form) { cancelWhenProgressPasses(form, 2); });
+                                          [](StepMonitor& monitor) { cancelWhenProgressPasses(monitor, 2); });
         QVERIFY(!r.succeeded);
-        QVERIFY(r.boxes.isEmpty());
+        QVERIFY(r.reports.isEmpty());
         QVERIFY(r.found < 600000);
         QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
     }
@@ -286,8 +286,8 @@ private slots:
         sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(other);
         QVERIFY(!r.succeeded);
-        QVERIFY2(r.boxes.value(0).contains(QStringLiteral("database is locked")),
-                 qPrintable(r.boxes.value(0)));
+        QVERIFY2(r.reports.value(0).contains(QStringLiteral("database is locked")),
+                 qPrintable(r.reports.value(0)));
         QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
     }
 
@@ -302,16 +302,16 @@ private slots:
         const auto before = BackupFixture::snapshot(QDir(folder()));
         const CleanerResult r = runCleaner<IOSClearMMSAttaThread>(QDir(folder()), false);
         QVERIFY(!r.succeeded);
-        QCOMPARE(r.boxes.size(), 1);
+        QCOMPARE(r.reports.size(), 1);
         // Neither layout: the error names what each one misses.
         QVERIFY2(
-            r.boxes.at(0).contains(QStringLiteral("it lacks the tables chat, handle, chat_handle_join, "
-                                                  "chat_message_join of iOS 6 and later, and msg_pieces, "
-                                                  "msg_group, group_member of iOS 5 and earlier")),
-            qPrintable(r.boxes.at(0)));
+            r.reports.at(0).contains(QStringLiteral("it lacks the tables chat, handle, chat_handle_join, "
+                                                    "chat_message_join of iOS 6 and later, and msg_pieces, "
+                                                    "msg_group, group_member of iOS 5 and earlier")),
+            qPrintable(r.reports.at(0)));
         QCOMPARE(BackupFixture::snapshot(QDir(folder())), before);
     }
 };
 
-QTEST_MAIN(TestSystemJunkCleaners)
+QTEST_GUILESS_MAIN(TestSystemJunkCleaners)
 #include "TestSystemJunkCleaners.moc"

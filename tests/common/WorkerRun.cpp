@@ -1,25 +1,23 @@
 #include "WorkerRun.h"
 
-#include "BoxAnswerer.h"
-#include "ProgressForm.h"
-#include "WorkerStep.h"
+#include "StepMonitor.h"
+#include "StepRunner.h"
 
-#include <QProgressBar>
-
-WorkerRun runUnderDialog(ProgressForm& form, QThread& worker)
+WorkerRun runWorker(QThread& worker, StepMonitor& monitor)
 {
-    BoxAnswerer boxes;
     WorkerRun run;
-    run.succeeded = runWorkerStep(form, worker);
-    run.boxTexts = boxes.texts;
+    run.succeeded = LocalStepRunner().run(worker, monitor);
+    run.cancelled = monitor.ending() == StepMonitor::Ending::Cancelled;
+    if (!monitor.endingText().isEmpty())
+        run.reports << monitor.endingText();
     return run;
 }
 
-void cancelWhenProgressPasses(ProgressForm& form, int percent)
+void cancelWhenProgressPasses(StepMonitor& monitor, int percent)
 {
-    auto* bar = form.findChild<QProgressBar*>(QStringLiteral("progressBar"));
-    QObject::connect(bar, &QProgressBar::valueChanged, &form, [&form, percent](int value) {
-        if (value > percent)
-            form.cancel();
-    });
+    QObject::connect(&monitor, &StepMonitor::progressed, &monitor,
+                     [&monitor, percent](const QString&, int value, const QString&) {
+                         if (value > percent)
+                             monitor.cancel();
+                     });
 }

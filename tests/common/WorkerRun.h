@@ -2,18 +2,18 @@
 
 #include <QStringList>
 
-class ProgressForm;
 class QThread;
+class StepMonitor;
 
-// What a user saw of one worker step run under its progress dialog.
+// How one worker step ended, run as the flows run it but without a window.
 struct WorkerRun
 {
     bool succeeded = false;
-    QStringList boxTexts; // message boxes shown (and answered with OK)
+    bool cancelled = false;
+    QStringList reports; // the text the step ended with (its error, or a success text), if any
 };
 
-// Runs worker under form as the pipeline does, answering every box with OK.
-WorkerRun runUnderDialog(ProgressForm& form, QThread& worker);
+WorkerRun runWorker(QThread& worker, StepMonitor& monitor);
 
-// Presses Cancel as soon as the dialog shows a progress above `percent`.
-void cancelWhenProgressPasses(ProgressForm& form, int percent);
+// Cancels the step as soon as it reports a progress above `percent`.
+void cancelWhenProgressPasses(StepMonitor& monitor, int percent);

@@ -3,8 +3,8 @@
 #include "IOSLoadAppThread.h"
 #include "ItemModelAppIcon.h"
 #include "MobileDeviceManager.h"
-#include "ProgressForm.h"
 #include "SimSession.h"
+#include "StepMonitor.h"
 #include "WorkerRun.h"
 
 #include <QBuffer>
@@ -21,14 +21,14 @@ class TestAppList : public QObject
 
     QList<AppInfo> load(const IOSDevice& device, bool* ok = nullptr, QStringList* boxes = nullptr)
     {
-        ProgressForm form(QString(), nullptr);
-        form.setCancelEnabled(false);
-        IOSLoadAppThread worker(device, &form, nullptr);
-        const WorkerRun run = runUnderDialog(form, worker);
+        StepMonitor monitor;
+        monitor.setCancellable(false);
+        IOSLoadAppThread worker(device, &monitor, nullptr);
+        const WorkerRun run = runWorker(worker, monitor);
         if (ok)
             *ok = run.succeeded;
         if (boxes)
-            *boxes = run.boxTexts;
+            *boxes = run.reports;
         return worker.apps;
     }
     static QByteArray pngOf(Qt::GlobalColor color)

@@ -5,6 +5,7 @@
 #include "Product.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
+#include "WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,7 +15,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTranslator>
 
 namespace {
 // Runs `act` once, when a progress dialog shows a status containing `status`.
@@ -47,73 +47,34 @@ class TestFaults : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_simRoot;
-    QTemporaryDir m_backupRoot;
-    QTranslator m_translator;
-    std::unique_ptr<MainWindow> m_window;
+    WindowFixture m_fx;
     int m_phones = 0;
 
-    QComboBox* devices() { return m_window->findChild<QComboBox*>(QStringLiteral("cbDevices")); }
-    void press(const char* name)
-    {
-        QTest::mousePress(m_window->findChild<QPushButton*>(QLatin1String(name)), Qt::LeftButton);
-    }
-    QDir backupOf(const SimDeviceFolder& phone) const
-    {
-        return QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone.udid()));
-    }
+    QComboBox* devices() { return m_fx.devices(); }
+    void press(const char* name) { m_fx.press(name); }
+    QDir backupOf(const SimDeviceFolder& phone) const { return m_fx.backupOf(phone); }
 
     std::unique_ptr<SimDeviceFolder> connectPhone()
     {
-        const QString name = QStringLiteral("phone%1").arg(++m_phones);
-        QTemporaryDir staging;
-        staging.setAutoRemove(false);
-        SimDeviceFolder built(staging.path(), name);
         SimPhoneContent content;
         content.cacheFiles = 4;
         content.attachments = 2;
         content.orphanedAttachments = 2;
         content.photos = 2;
         content.appCount = 1;
-        buildSimPhone(built, content);
-        built.setSwitch(QStringLiteral("BackupSeconds"), 2);
-        const int before = devices()->count();
-        QDir().rename(built.path(), m_simRoot.filePath(name));
-        auto phone = std::make_unique<SimDeviceFolder>(m_simRoot.path(), name, built.udid());
-        phone->setSwitch(QStringLiteral("BackupSeconds"), 2);
-        BoxAnswerer ok;
-        if (!QTest::qWaitFor(
-                [&] { return devices()->count() > before && !QApplication::activeModalWidget(); }, 10000))
-            return nullptr;
-        QTest::qWait(50);
-        return phone;
+        return m_fx.connectPhone(QStringLiteral("phone%1").arg(++m_phones), content,
+                                 [](SimDeviceFolder& p) { p.setSwitch(QStringLiteral("BackupSeconds"), 2); });
     }
 
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
-        QCoreApplication::installTranslator(&m_translator);
-        qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_TEST_FRAMEWORKS "/sim");
-        qputenv("SPACEWELL_SIM_ROOT", m_simRoot.path().toUtf8());
-        QString error;
-        QVERIFY(load_apple_framework(error));
-        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
-        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        memory.write(m_backupRoot.path().toUtf8());
-        memory.close();
-        MainWindow::connectHintDelayMs = 3600000;
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
+        const QString error = m_fx.prepare(QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/sim"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(m_fx.openWindow());
     }
 
-    void cleanup()
-    {
-        for (const QString& name : QDir(m_simRoot.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            QDir(m_simRoot.filePath(name)).removeRecursively();
-        QTRY_COMPARE_WITH_TIMEOUT(devices()->count(), 0, 5000);
-    }
+    void cleanup() { QVERIFY(m_fx.removePhones()); }
 
     void phoneRemovedDuringTheBackup()
     {

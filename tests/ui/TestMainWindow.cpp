@@ -7,9 +7,11 @@
 #include "FrameworkLoader.h"
 #include "LocalHttpServer.h"
 #include "MainWindow.h"
+#include "OpenExternal.h"
 #include "PhoneFiles.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
+#include "WindowFixture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -25,7 +27,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTranslator>
 
 namespace {
 // Presses Cancel on the first progress dialog that shows a status with `status` in it.
@@ -72,33 +73,18 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_simRoot;
-    QTemporaryDir m_backupRoot;
-    QTranslator m_translator;
-    std::unique_ptr<MainWindow> m_window;
+    WindowFixture m_fx;
     int m_phones = 0;
 
-    template <typename T> T* child(const char* name) { return m_window->findChild<T*>(QLatin1String(name)); }
-    QComboBox* devices() { return child<QComboBox>("cbDevices"); }
-    static void setVersion(SimDeviceFolder& phone, const QString& version)
-    {
-        phone.setValues(QString(), {{QStringLiteral("UniqueDeviceID"), phone.udid()},
-                                    {QStringLiteral("DeviceName"), QFileInfo(phone.path()).fileName()},
-                                    {QStringLiteral("ProductVersion"), version},
-                                    {QStringLiteral("ProductType"), QStringLiteral("iPhone13,2")}});
-    }
-    void press(const char* button) { QTest::mousePress(child<QPushButton>(button), Qt::LeftButton); }
+    template <typename T> T* child(const char* name) { return m_fx.child<T>(name); }
+    QComboBox* devices() { return m_fx.devices(); }
+    void press(const char* button) { m_fx.press(button); }
 
     // A phone with the usual content (of a phone on iOS 10 or later when `current`); waits until
     // the window lists it.
     std::unique_ptr<SimDeviceFolder> connectPhone(const std::function<void(SimDeviceFolder&)>& tune = {},
                                                   bool current = false)
     {
-        const QString name = QStringLiteral("phone%1").arg(++m_phones);
-        // Built aside and moved in, as a phone arrives whole.
-        QTemporaryDir staging;
-        staging.setAutoRemove(false);
-        auto phone = std::make_unique<SimDeviceFolder>(staging.path(), name);
         SimPhoneContent content;
         content.cacheFiles = 10;
         content.attachments = 6;
@@ -106,58 +92,28 @@ class TestMainWindow : public QObject
         content.photos = 5;
         content.appCount = 4;
         content.current = current;
-        buildSimPhone(*phone, content);
-        if (tune)
-            tune(*phone);
-        const int before = devices()->count();
-        QDir().rename(phone->path(), m_simRoot.filePath(name));
-        phone = std::make_unique<SimDeviceFolder>(m_simRoot.path(), name, phone->udid());
-        if (tune)
-            tune(*phone);
-        BoxAnswerer ok;
-        if (!QTest::qWaitFor(
-                [&] { return devices()->count() > before && !QApplication::activeModalWidget(); }, 10000))
-            return nullptr;
-        QTest::qWait(50);
-        return phone;
+        return m_fx.connectPhone(QStringLiteral("phone%1").arg(++m_phones), content, tune);
     }
 
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
-        QCoreApplication::installTranslator(&m_translator);
-        qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_TEST_FRAMEWORKS "/sim");
-        qputenv("SPACEWELL_SIM_ROOT", m_simRoot.path().toUtf8());
-        QString error;
-        QVERIFY(load_apple_framework(error));
-        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
-        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        memory.write(m_backupRoot.path().toUtf8());
-        memory.close();
+        const QString error = m_fx.prepare(QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/sim"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         QDir(appDataDir().filePath(QStringLiteral("virtual_ios"))).removeRecursively();
-        MainWindow::connectHintDelayMs = 100;
         BoxAnswerer ok;
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(m_fx.openWindow(100));
         // No device yet: the hint shows once.
         QTRY_COMPARE(ok.texts.size(), 1);
         QCOMPARE(ok.texts.at(0),
                  QStringLiteral("Device not found. Please connect your device with USB cable."));
         QTest::qWait(300);
         QCOMPARE(ok.texts.size(), 1);
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Vantelmoor Spacewell"));
+        QCOMPARE(m_fx.window->windowTitle(), QStringLiteral("Vantelmoor Spacewell"));
     }
 
-    void cleanup()
-    {
-        // Each test starts with no phone attached.
-        for (const QString& name : QDir(m_simRoot.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            QDir(m_simRoot.filePath(name)).removeRecursively();
-        QTRY_COMPARE_WITH_TIMEOUT(devices()->count(), 0, 5000);
-    }
+    // Each test starts with no phone attached.
+    void cleanup() { QVERIFY(m_fx.removePhones()); }
 
     void arrivalShowsTheDeviceAndRemovalResets()
     {
@@ -173,7 +129,8 @@ private slots:
         QVERIFY(child<QLabel>("lbDeviceIcon")->text().contains(QStringLiteral(":res/iphone-big.png")));
         QVERIFY(child<QPushButton>("btnScanSysCache")->isVisible());
         QCOMPARE(child<QCheckBox>("ckAllApp")->checkState(), Qt::Checked);
-        QCOMPARE(m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model()->rowCount(), 4);
+        QCOMPARE(m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model()->rowCount(),
+                 4);
 
         auto second = connectPhone();
         QCOMPARE(devices()->count(), 2);
@@ -207,10 +164,10 @@ private slots:
         IOSDevice d;
         d.deviceName = QStringLiteral("no-such-simulated-device");
         d.productType = type;
-        m_window->showDeviceInfo(d); // no storage figures: 0 of 0
+        m_fx.window->showDeviceInfo(d); // no storage figures: 0 of 0
         QVERIFY(child<QLabel>("lbDeviceIcon")->text().contains(picture));
         QCOMPARE(child<QProgressBar>("pgSpace")->value(), 0);
-        m_window->resetDevicePanel();
+        m_fx.window->resetDevicePanel();
     }
 
     void systemJunkScanAndFreeUp_data()
@@ -226,7 +183,7 @@ private slots:
         const bool current = !version.startsWith(QLatin1String("9"));
         auto phone = connectPhone(
             [&version](SimDeviceFolder& p) {
-                setVersion(p, version);
+                WindowFixture::setIdentity(p, version);
                 // A small phone, so that what is freed shows in its storage text.
                 p.setValues(QStringLiteral("com.apple.disk_usage"),
                             {{QStringLiteral("TotalDataCapacity"), qint64(200000000)},
@@ -258,7 +215,7 @@ private slots:
                                             "gained %2 of free space.")
                                  .arg(formatSize(junk), formatSize(freed))});
         QVERIFY(child<QLabel>("lbSpaceInfo")->text() != freeBefore); // the bar and text follow it
-        const QDir backup(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()));
+        const QDir backup = m_fx.backupOf(*phone);
         QCOMPARE(backup.exists(QStringLiteral("Manifest.db")), current);
         QCOMPARE(backup.exists(QStringLiteral("Manifest.mbdb")), !current);
         auto expected = before;
@@ -293,9 +250,10 @@ private slots:
     {
         QFETCH(QString, version);
         const bool current = !version.startsWith(QLatin1String("9"));
-        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); }, current);
+        auto phone =
+            connectPhone([&version](SimDeviceFolder& p) { WindowFixture::setIdentity(p, version); }, current);
         QVERIFY(phone);
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         const auto before = phoneFiles(*phone);
         {
             BoxAnswerer no({QMessageBox::No});
@@ -304,8 +262,7 @@ private slots:
             QCOMPARE(no.texts.size(), 1);
             QVERIFY(no.texts.at(0).startsWith(QStringLiteral("Confirm to delete all messages")));
         }
-        QVERIFY(!QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()))
-                     .exists());
+        QVERIFY(!m_fx.backupOf(*phone).exists());
         QCOMPARE(phoneFiles(*phone), before);
 
         model->setData(model->index(2, 0), Qt::Checked, Qt::CheckStateRole); // Call History
@@ -351,9 +308,10 @@ private slots:
     {
         QFETCH(QString, version);
         const bool current = !version.startsWith(QLatin1String("9"));
-        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); }, current);
+        auto phone =
+            connectPhone([&version](SimDeviceFolder& p) { WindowFixture::setIdentity(p, version); }, current);
         QVERIFY(phone);
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         for (int row = 0; row < 3; ++row)
             model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
         {
@@ -403,10 +361,11 @@ private slots:
     void everyPanelTwice()
     {
         QFETCH(QString, version);
-        auto phone = connectPhone([&version](SimDeviceFolder& p) { setVersion(p, version); },
+        auto phone = connectPhone([&version](SimDeviceFolder& p) { WindowFixture::setIdentity(p, version); },
                                   !version.startsWith(QLatin1String("9")));
         QVERIFY(phone);
-        auto* removable = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* removable =
+            m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         for (int round = 0; round < 2; ++round) {
             for (int row = 0; row < 3; ++row)
                 removable->setData(removable->index(row, 0), Qt::Checked, Qt::CheckStateRole);
@@ -432,7 +391,7 @@ private slots:
         BoxAnswerer ok;
         press("btnScanRemvoeData");
         QVERIFY(ok.texts.isEmpty());
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         for (int row = 0; row < 3; ++row)
             QVERIFY(model->index(row, 0).data().toString().contains(QStringLiteral("\n(")));
         QVERIFY(child<QLabel>("lbTotalRemoveData")->text().startsWith(QLatin1Char('(')));
@@ -466,15 +425,14 @@ private slots:
             QVERIFY(ok.texts.at(0).contains(picture));
             QCOMPARE(ok.icons.at(0), QMessageBox::Warning);
         }
-        QVERIFY(!QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()))
-                     .exists());
+        QVERIFY(!m_fx.backupOf(*phone).exists());
     }
 
     void appsScanFreeUpAndCheckAll()
     {
         auto phone = connectPhone();
         QVERIFY(phone);
-        auto* list = m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"));
+        auto* list = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listApp"));
         auto* model = list->model();
         auto* all = child<QCheckBox>("ckAllApp");
         BoxAnswerer ok;
@@ -528,12 +486,12 @@ private slots:
         const QStringList ids = SimPhonePaths::appIdentifiers(4);
         auto phone = connectPhone(
             [&ids](SimDeviceFolder& p) {
-                setVersion(p, QStringLiteral("14.8"));
+                WindowFixture::setIdentity(p, QStringLiteral("14.8"));
                 p.setSwitch(QStringLiteral("RefusedContainers"), QStringList{ids.at(1)});
             },
             true);
         QVERIFY(phone);
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
         auto* all = child<QCheckBox>("ckAllApp");
         QCOMPARE(model->rowCount(), 4); // the phone's own apps are not asked for
         QVERIFY(child<QPushButton>("btnScanAppCache")->isVisible());
@@ -566,8 +524,7 @@ private slots:
         QVERIFY(ok.texts.at(0).startsWith(QStringLiteral("Successfully deleted 0.0 KB")));
         QCOMPARE(appCacheBytes(*phone), cachesBefore);
         QCOMPARE(phoneFiles(*phone), before);
-        QVERIFY(!QDir(m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + phone->udid()))
-                     .exists());
+        QVERIFY(!m_fx.backupOf(*phone).exists());
 
         all->setCheckState(Qt::Checked);
         ok.texts.clear();
@@ -624,7 +581,7 @@ private slots:
                                                        QStringLiteral("Library/Safari/History.db")),
                                    QByteArray(8192, 'x'));
         const auto before = phoneFiles(*phone);
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole); // Safari
         BoxAnswerer ok;
         press("btnRemoveData");
@@ -641,7 +598,7 @@ private slots:
     {
         auto phone = connectPhone();
         QVERIFY(phone);
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
         auto* all = child<QCheckBox>("ckAllApp");
         auto ticked = [model] {
             int n = 0;
@@ -682,9 +639,9 @@ private slots:
             if (offered || !qobject_cast<ProgressForm*>(QApplication::activeModalWidget()))
                 return;
             offered = true;
-            QTimer::singleShot(0, m_window.get(), [&] {
-                m_window->onCheckVersionReadyRead(reply);
-                stillShownAfterYes = m_window->isVisible();
+            QTimer::singleShot(0, m_fx.window.get(), [&] {
+                m_fx.window->onCheckVersionReadyRead(reply);
+                stillShownAfterYes = m_fx.window->isVisible();
             });
         });
         poll.start(20);
@@ -694,35 +651,35 @@ private slots:
         QVERIFY(stillShownAfterYes);
         QVERIFY(yes.texts.value(0).startsWith(QStringLiteral("A new version of")));
         QVERIFY(child<QLabel>("lbTotalSysCache")->text().startsWith(QLatin1Char('(')));
-        QTRY_VERIFY(!m_window->isVisible());
+        QTRY_VERIFY(!m_fx.window->isVisible());
         QCOMPARE(opened, QStringList{QStringLiteral("http://127.0.0.1:9/spacewell-new.deb")});
         setOpenExternalHandler({});
         QApplication::setQuitOnLastWindowClosed(true);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_fx.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_fx.window.get()));
     }
 
     // Clear Log Files removes the icon caches and the temporary backups, hidden files included.
     void clearLogFiles()
     {
         const QString memory = appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path"));
-        const QString temp = m_backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp"));
+        const QString temp = m_fx.backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp"));
         const QString icons = appDataDir().filePath(QStringLiteral("ios_cache"));
         SimDeviceFolder::writeFile(temp + QStringLiteral("/00008030-X/.hidden/Info.plist"), "x");
         SimDeviceFolder::writeFile(temp + QStringLiteral("/00008030-X/Manifest.db"), "x");
         SimDeviceFolder::writeFile(icons + QStringLiteral("/phone/com.a/iTunesArtwork"), "x");
         SimDeviceFolder::writeFile(icons + QStringLiteral("/.thumbnails/a.png"), "x");
         BoxAnswerer ok;
-        m_window->miClearLogs();
+        m_fx.window->miClearLogs();
         QCOMPARE(ok.texts, QStringList{QStringLiteral("Successfully cleared log files.")});
         QVERIFY(!QFileInfo::exists(temp));
         QVERIFY(!QFileInfo::exists(icons));
         QVERIFY(!QFileInfo::exists(memory));
-        QVERIFY(QFileInfo::exists(m_backupRoot.path())); // the chosen root itself stays
+        QVERIFY(QFileInfo::exists(m_fx.backupRoot.path())); // the chosen root itself stays
         // Backups go to the test's folder again.
         QFile file(memory);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(m_backupRoot.path().toUtf8());
+        file.write(m_fx.backupRoot.path().toUtf8());
     }
 
     void simulatedDevicesFromDataFiles()

@@ -4,12 +4,14 @@
 // SPACEWELL_TEST_TEXT_SCALE.
 #include "AboutUsForm.h"
 #include "AppFolders.h"
+#include "BackupSettings.h"
 #include "FrameworkLoader.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
 #include "TextFit.h"
+#include "WindowFixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,7 +23,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTranslator>
 
 namespace {
 // Checks every dialog while it shows, then answers it as a user would.
@@ -90,15 +91,9 @@ class TestTextFit : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_simRoot;
-    QTemporaryDir m_backupRoot;
-    QTranslator m_translator;
-    std::unique_ptr<MainWindow> m_window;
+    WindowFixture m_fx;
 
-    void press(const char* button)
-    {
-        QTest::mousePress(m_window->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
-    }
+    void press(const char* button) { m_fx.press(button); }
     static QString joined(const QStringList& problems) { return problems.join(QLatin1Char('\n')); }
 
 private slots:
@@ -112,16 +107,8 @@ private slots:
         QFont font = QApplication::font();
         font.setPointSizeF(font.pointSizeF() * scale);
         QApplication::setFont(font);
-        QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
-        QCoreApplication::installTranslator(&m_translator);
-        qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_TEST_FRAMEWORKS "/sim");
-        qputenv("SPACEWELL_SIM_ROOT", m_simRoot.path().toUtf8());
-        QString error;
-        QVERIFY(load_apple_framework(error));
-        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
-        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        memory.write(m_backupRoot.path().toUtf8());
-        memory.close();
+        const QString error = m_fx.prepare(QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/sim"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         // The two demo phones, built aside and moved in whole.
         for (const bool current : {false, true}) {
             QTemporaryDir staging;
@@ -136,13 +123,11 @@ private slots:
             SimPhoneContent content;
             content.current = current;
             buildSimPhone(phone, content);
-            QVERIFY(phone.moveTo(m_simRoot.path()));
+            QVERIFY(phone.moveTo(m_fx.simRoot.path()));
         }
         DialogChecker checker;
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_window->findChild<QComboBox*>(QStringLiteral("cbDevices"))->count(), 2,
+        QVERIFY(m_fx.openWindow());
+        QTRY_COMPARE_WITH_TIMEOUT(m_fx.window->findChild<QComboBox*>(QStringLiteral("cbDevices"))->count(), 2,
                                   10000);
         QTRY_VERIFY(!QApplication::activeModalWidget());
         QVERIFY2(checker.problems.isEmpty(), qPrintable(joined(checker.problems)));
@@ -158,36 +143,36 @@ private slots:
     void windowAfterEachScan()
     {
         QFETCH(QString, phone);
-        auto* devices = m_window->findChild<QComboBox*>(QStringLiteral("cbDevices"));
+        auto* devices = m_fx.window->findChild<QComboBox*>(QStringLiteral("cbDevices"));
         {
             DialogChecker checker;
             devices->setCurrentIndex(devices->findText(phone));
             QTRY_VERIFY(!QApplication::activeModalWidget());
         }
-        QVERIFY2(textFitProblems(m_window.get()).isEmpty(),
-                 qPrintable(joined(textFitProblems(m_window.get()))));
+        QVERIFY2(textFitProblems(m_fx.window.get()).isEmpty(),
+                 qPrintable(joined(textFitProblems(m_fx.window.get()))));
         DialogChecker checker;
         for (const char* scan : {"btnScanSysCache", "btnScanRemvoeData", "btnScanAppCache"}) {
             press(scan);
             QTest::qWait(100);
-            const QStringList problems = textFitProblems(m_window.get());
+            const QStringList problems = textFitProblems(m_fx.window.get());
             QVERIFY2(problems.isEmpty(),
                      qPrintable(QLatin1String(scan) + QLatin1Char('\n') + joined(problems)));
         }
         QVERIFY(checker.boxes.isEmpty()); // every scan succeeded
         QVERIFY(checker.progressChecks >= 3);
         QVERIFY2(checker.problems.isEmpty(), qPrintable(joined(checker.problems)));
-        QVERIFY(m_window->findChild<QLabel*>(QStringLiteral("lbTotalAppCache"))
+        QVERIFY(m_fx.window->findChild<QLabel*>(QStringLiteral("lbTotalAppCache"))
                     ->text()
                     .startsWith(QLatin1Char('(')));
 
         // As small as the window goes, everything still fits; the app list scrolls.
-        const QSize before = m_window->size();
-        m_window->resize(m_window->minimumSize());
+        const QSize before = m_fx.window->size();
+        m_fx.window->resize(m_fx.window->minimumSize());
         QTest::qWait(50);
-        QVERIFY2(textFitProblems(m_window.get()).isEmpty(),
-                 qPrintable(joined(textFitProblems(m_window.get()))));
-        m_window->resize(before);
+        QVERIFY2(textFitProblems(m_fx.window.get()).isEmpty(),
+                 qPrintable(joined(textFitProblems(m_fx.window.get()))));
+        m_fx.window->resize(before);
     }
 
     void dialogs()
@@ -198,7 +183,7 @@ private slots:
                            "00008030-000A1B2C3D4E5F60/Manifest.db: disk I/O error"));
         showInfoBox(QStringLiteral("Successfully deleted 18.6 MB system cache (Total: 18.6 MB)."));
         showWarningBox(QStringLiteral("%1<br/><br/><img src=\":res/close_itunesbkenc.jpg\"/>")
-                           .arg(MainWindow::encryptedBackupWarning()));
+                           .arg(BackupSettings::encryptedBackupWarning()));
         askYesNo(QStringLiteral("A new version of Vantelmoor Spacewell is available. Would you like to "
                                 "download it now?"));
         QCOMPARE(checker.boxes.size(), 4);
@@ -209,7 +194,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         QVERIFY2(textFitProblems(&about).isEmpty(), qPrintable(joined(textFitProblems(&about))));
 
-        ProgressForm form(QStringLiteral("Transferring data to Device..."), nullptr);
+        StepMonitor monitor;
+        ProgressForm form(monitor, QStringLiteral("Transferring data to Device..."), nullptr);
         form.show();
         form.updateProgress(QString(), 45, QString());
         QVERIFY(QTest::qWaitForWindowExposed(&form));

@@ -5,6 +5,7 @@
 #include "LocalHttpServer.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
+#include "OpenExternal.h"
 #include "Product.h"
 #include "VendorService.h"
 

@@ -14,6 +14,7 @@
 #include "PhoneFiles.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
+#include "WindowFixture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -23,7 +24,6 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
-#include <QTranslator>
 
 #include <csignal>
 
@@ -69,17 +69,14 @@ class TestUsbmuxBackup : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root;
+    WindowFixture m_fx;
     QTemporaryDir m_aside;
-    QTemporaryDir m_backups;
     EmulatorProcess m_emulator;
-    QTranslator m_translator;
-    std::unique_ptr<MainWindow> m_window;
     int m_phones = 0;
 
-    template <typename T> T* child(const char* name) { return m_window->findChild<T*>(QLatin1String(name)); }
-    QComboBox* devices() { return child<QComboBox>("cbDevices"); }
-    void press(const char* button) { QTest::mousePress(child<QPushButton>(button), Qt::LeftButton); }
+    template <typename T> T* child(const char* name) { return m_fx.child<T>(name); }
+    QComboBox* devices() { return m_fx.devices(); }
+    void press(const char* button) { m_fx.press(button); }
 
     // A phone of the given system version with the usual content, plugged in and trusted.
     std::unique_ptr<SimDeviceFolder> plugIn(bool current,
@@ -109,7 +106,7 @@ class TestUsbmuxBackup : public QObject
             tune(*phone);
         const int before = devices()->count();
         BoxAnswerer ok;
-        if (!phone->moveTo(m_root.path()) ||
+        if (!phone->moveTo(m_fx.simRoot.path()) ||
             !QTest::qWaitFor(
                 [&] { return devices()->count() > before && !QApplication::activeModalWidget(); }, 20000))
             return nullptr;
@@ -133,38 +130,23 @@ class TestUsbmuxBackup : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         signal(SIGPIPE, SIG_DFL);
-        QVERIFY(m_translator.load(QStringLiteral(":/en.qm")));
-        QCoreApplication::installTranslator(&m_translator);
         QVERIFY2(QFileInfo::exists(QStringLiteral("/usr/bin/idevicebackup2")),
                  "Debian's idevicebackup2 is needed");
-        const QString error = m_emulator.start(m_root.path());
+        const QString error = m_emulator.start(m_fx.simRoot.path());
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QString loadError;
-        QVERIFY2(load_apple_framework(loadError), qPrintable(loadError));
-        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
-        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        memory.write(m_backups.path().toUtf8());
-        memory.close();
-        MainWindow::connectHintDelayMs = 24 * 3600 * 1000;
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        const QString prepared = m_fx.prepare();
+        QVERIFY2(prepared.isEmpty(), qPrintable(prepared));
+        QVERIFY(m_fx.openWindow());
     }
 
     void cleanupTestCase()
     {
-        m_window.reset();
+        m_fx.window.reset();
         m_emulator.stop();
     }
 
-    void cleanup()
-    {
-        for (const QString& name : QDir(m_root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            QDir(m_root.filePath(name)).removeRecursively();
-        QTRY_COMPARE_WITH_TIMEOUT(devices()->count(), 0, 10000);
-    }
+    void cleanup() { QVERIFY(m_fx.removePhones(10000)); }
 
     void scanAndFreeUp_data()
     {
@@ -208,7 +190,7 @@ private slots:
         QCOMPARE(phoneFiles(*phone), expected);
 
         // Everything of "Delete Unwanted Data".
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         for (int row = 0; row < 3; ++row)
             model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
         {
@@ -249,7 +231,7 @@ private slots:
         auto phone = plugIn(true);
         QVERIFY(phone);
         const auto before = phoneFiles(*phone);
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         auto* total = child<QLabel>("lbTotalRemoveData");
         model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
         BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
@@ -304,7 +286,7 @@ private slots:
                                     QStringLiteral("com.apple.mobile.house_arrest")});
         });
         QVERIFY(phone);
-        auto* model = m_window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
+        auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listApp"))->model();
         QCOMPARE(model->rowCount(), 3);
         auto cacheBytes = [&](const QString& id) {
             qint64 total = 0;

@@ -8,8 +8,8 @@
 #include "IOSDevice.h"
 #include "IOSLoadAppThread.h"
 #include "MobileDeviceManager.h"
-#include "ProgressForm.h"
 #include "SimDeviceFolder.h"
+#include "StepMonitor.h"
 #include "WorkerRun.h"
 
 #include <QBuffer>
@@ -229,9 +229,9 @@ private slots:
         IOSDevice device = mobiledevice_read_device(nextArrival());
         QVERIFY(device.device);
 
-        ProgressForm loadForm(QString(), nullptr);
-        IOSLoadAppThread loader(device, &loadForm, nullptr);
-        QVERIFY(runUnderDialog(loadForm, loader).succeeded);
+        StepMonitor loadmonitor;
+        IOSLoadAppThread loader(device, &loadmonitor, nullptr);
+        QVERIFY(runWorker(loader, loadmonitor).succeeded);
         QCOMPARE(loader.apps.size(), 2);
         QCOMPARE(loader.apps.at(0).name, QStringLiteral("Mail"));
         const QString icon =
@@ -244,8 +244,8 @@ private slots:
                                  AfcConnection(device.device).open(QStringLiteral("com.example.store")));
 
         const QList<AppInfo> mailOnly{loader.apps.at(0)};
-        ProgressForm scanForm(QString(), nullptr);
-        IOSClearAppCacheThread scan(device, mailOnly, &scanForm, nullptr);
+        StepMonitor scanmonitor;
+        IOSClearAppCacheThread scan(device, mailOnly, &scanmonitor, nullptr);
         scan.scanOnly = true;
         // The window keeps reading values on its own thread while the worker scans (slowly).
         phone.setSwitch(QStringLiteral("ReplyDelayMs"), 20);
@@ -261,9 +261,9 @@ private slots:
             }
         });
         reader.start(5);
-        const WorkerRun scanRun = runUnderDialog(scanForm, scan);
+        const WorkerRun scanRun = runWorker(scan, scanmonitor);
         reader.stop();
-        QVERIFY2(scanRun.succeeded, qPrintable(scanRun.boxTexts.join(QLatin1Char('\n'))));
+        QVERIFY2(scanRun.succeeded, qPrintable(scanRun.reports.join(QLatin1Char('\n'))));
         phone.setSwitch(QStringLiteral("ReplyDelayMs"), 0);
         QVERIFY(!names.isEmpty());
         QVERIFY2(names.filter(QStringLiteral("apps") + tag).size() == names.size(),
@@ -271,9 +271,9 @@ private slots:
         QCOMPARE(scan.totalSize(), qint64(3070));
         QVERIFY(QFile::exists(mail.filePath(QStringLiteral("Library/Caches/a/b.db"))));
 
-        ProgressForm cleanForm(QString(), nullptr);
-        IOSClearAppCacheThread clean(device, mailOnly, &cleanForm, nullptr);
-        QVERIFY(runUnderDialog(cleanForm, clean).succeeded);
+        StepMonitor cleanmonitor;
+        IOSClearAppCacheThread clean(device, mailOnly, &cleanmonitor, nullptr);
+        QVERIFY(runWorker(clean, cleanmonitor).succeeded);
         QVERIFY(!QFile::exists(mail.filePath(QStringLiteral("Library/Caches/a/b.db"))));
         QVERIFY(!QFile::exists(mail.filePath(QStringLiteral("Library/tmp/upload.part"))));
         QVERIFY(QFile::exists(mail.filePath(QStringLiteral("Documents/keep.txt"))));
@@ -341,5 +341,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestUsbmuxDevice)
+QTEST_GUILESS_MAIN(TestUsbmuxDevice)
 #include "TestUsbmuxDevice.moc"

@@ -14,6 +14,9 @@
         <source>IDS_CONFIRM_CLEAR_ALL_MESSAGES</source>
         <translation>Confirm to delete all messages &amp;amp; attached files from device?&lt;br/&gt;&lt;br/&gt;Note: To backup messages &amp;amp; attached files onto computer first before deleting, please refer to &lt;a href="%1/tutorial/transfer-sms-mms-imessage-from-iphone-to-computer.html"&gt;&lt;b&gt;HERE&lt;/b&gt;&lt;/a&gt;.</translation>
     </message>
+</context>
+<context>
+    <name>BackupCleanFlow</name>
     <message>
         <source>IDS_FOUND_%1_DATA_SUC_CLEAR_%2</source>
         <translation>Successfully deleted %2 data.(Total:%1).</translation>

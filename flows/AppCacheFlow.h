@@ -1,0 +1,16 @@
+#pragma once
+
+#include "AppInfo.h"
+#include "FlowSteps.h"
+
+// Scan and Free Up of the app panel: the caches in each app's container, over AFC. The caches of
+// apps whose containers the phone keeps closed are freed through a backup and a removing restore.
+class AppCacheFlow : public FlowSteps
+{
+public:
+    using FlowSteps::FlowSteps;
+
+    // Items: one per app, found -1 for the apps whose containers stayed closed.
+    FlowResult scan(const IOSDevice& device, const QList<AppInfo>& apps);
+    FlowResult freeUp(const IOSDevice& device, const QList<AppInfo>& apps);
+};

@@ -1,0 +1,114 @@
+#include "BackupCleanFlow.h"
+
+#include "BackupEdit.h"
+#include "BackupEditThread.h"
+#include "DeviceSpace.h"
+#include "FormatSize.h"
+#include "IOSClearAllMessagesThread.h"
+#include "IOSClearCallsThread.h"
+#include "IOSClearMMSAttaThread.h"
+#include "IOSClearSafariThread.h"
+#include "IOSClearSysThread.h"
+#include "StepMonitor.h"
+
+#include <QCoreApplication>
+#include <QMap>
+
+#include <memory>
+
+namespace {
+std::unique_ptr<BackupCleaner> makeCleaner(BackupCleanerKind kind, BackupEdit& edit, StepMonitor* monitor)
+{
+    switch (kind) {
+    case BackupCleanerKind::SystemCaches:
+        return std::make_unique<IOSClearSysThread>(edit, monitor, nullptr);
+    case BackupCleanerKind::JunkAttachments:
+        return std::make_unique<IOSClearMMSAttaThread>(edit, monitor, nullptr);
+    case BackupCleanerKind::Messages:
+        return std::make_unique<IOSClearAllMessagesThread>(edit, monitor, nullptr);
+    case BackupCleanerKind::Safari:
+        return std::make_unique<IOSClearSafariThread>(edit, monitor, nullptr);
+    case BackupCleanerKind::CallHistory:
+        return std::make_unique<IOSClearCallsThread>(edit, monitor, nullptr);
+    }
+    return nullptr;
+}
+
+int majorVersion(const IOSDevice& device)
+{
+    return device.productVersion.section(QLatin1Char('.'), 0, 0).toInt();
+}
+} // namespace
+
+FlowResult BackupCleanFlow::scan(const BackupPanel& panel, const IOSDevice& device)
+{
+    return run(panel, device, {}, true);
+}
+
+FlowResult BackupCleanFlow::freeUp(const BackupPanel& panel, const IOSDevice& device,
+                                   const QStringList& ticked)
+{
+    return run(panel, device, ticked, false);
+}
+
+FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& device, const QStringList& ticked,
+                                bool scanOnly)
+{
+    FlowResult result;
+    if (!backupAllowed(device, result))
+        return result;
+    if (!scanOnly)
+        result.freeBefore = DeviceStorage::freeBytes(device);
+    QDir folder;
+    if (!backUp(device, folder, result))
+        return result;
+
+    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
+    const QList<BackupCleanerKind> cleaners = scanOnly ? panel.allCleaners() : panel.cleanersFor(ticked);
+    QMap<BackupCleanerKind, QPair<qint64, qint64>> totals;
+    for (BackupCleanerKind kind : cleaners) {
+        StepMonitor monitor;
+        const std::unique_ptr<BackupCleaner> cleaner = makeCleaner(kind, edit, &monitor);
+        cleaner->scanOnly = scanOnly;
+        if (!step(*cleaner, monitor, result))
+            return result;
+        totals.insert(kind, {cleaner->foundBytes, cleaner->clearedBytes});
+        result.found += cleaner->foundBytes;
+        result.cleared += cleaner->clearedBytes;
+    }
+    // An entry that shares its cleaner with one before it is counted there.
+    QMap<BackupCleanerKind, QString> counted;
+    for (const PanelEntry& entry : panel.entries) {
+        FlowItem item{entry.id, entry.name};
+        if (counted.contains(entry.cleaner)) {
+            item.countedWith = counted.value(entry.cleaner);
+        } else if (totals.contains(entry.cleaner)) {
+            counted.insert(entry.cleaner, entry.id);
+            item.found = totals.value(entry.cleaner).first;
+            if (!scanOnly)
+                item.cleared = totals.value(entry.cleaner).second;
+        }
+        result.items << item;
+    }
+    if (scanOnly)
+        return result;
+
+    {
+        StepMonitor monitor;
+        // Written whole or not at all, and soon done.
+        monitor.setCancellable(false);
+        BackupEditThread worker(edit, &monitor, nullptr);
+        if (!step(worker, monitor, result))
+            return result;
+    }
+    bool onlyOnDevice = false;
+    for (const PanelEntry& entry : panel.entries)
+        onlyOnDevice = onlyOnDevice || (entry.onlyOnDeviceFromIos10 && ticked.contains(entry.id));
+    const bool restoring = result.cleared > 0 || (onlyOnDevice && majorVersion(device) >= 10);
+    if (restoring && !restore(device, folder, result))
+        return result;
+    result.closingText = QCoreApplication::translate("BackupCleanFlow", panel.closingKey)
+                             .arg(formatSize(result.found), formatSize(result.cleared)) +
+                         (restoring ? gainedText(device, result) : QString());
+    return result;
+}

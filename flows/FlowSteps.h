@@ -1,0 +1,31 @@
+#pragma once
+
+#include "FlowResult.h"
+#include "IOSDevice.h"
+
+#include <QDir>
+
+class QThread;
+class StepMonitor;
+class StepRunner;
+
+// The steps the flows share, each one worker run by the flow's step runner. A step that does not
+// succeed records why in the result, and the flow ends there.
+class FlowSteps
+{
+public:
+    explicit FlowSteps(StepRunner& runner) : m_runner(runner) {}
+
+protected:
+    bool step(QThread& worker, StepMonitor& monitor, FlowResult& result);
+    // The phone's backup settings allow a backup and restore; otherwise the result says why.
+    bool backupAllowed(const IOSDevice& device, FlowResult& result);
+    // On success `folder` is the temporary backup folder it used.
+    bool backUp(const IOSDevice& device, QDir& folder, FlowResult& result);
+    bool restore(const IOSDevice& device, const QDir& folder, FlowResult& result);
+    // After a restore: the phone's free space now (unless it restarts) and the sentence that
+    // says what it gained since `result.freeBefore`.
+    QString gainedText(const IOSDevice& device, FlowResult& result);
+
+    StepRunner& m_runner;
+};
