@@ -59,6 +59,9 @@ QByteArray formatLogLine(QtMsgType type, const QTime& time, const QString& messa
     return templ.arg(clock, message).toUtf8();
 }
 
+// Off for the command line, whose standard output is its result.
+static bool echoDebug = true;
+
 void installLogHandler(const QString& folder, int keep)
 {
     {
@@ -75,7 +78,7 @@ void installLogHandler(const QString& folder, int keep)
 void logMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     QMutexLocker lock(&logMutex);
-    if (type == QtDebugMsg) {
+    if (type == QtDebugMsg && echoDebug) {
         const QByteArray raw = message.toLocal8Bit();
         std::fwrite(raw.constData(), 1, size_t(raw.size()), stdout);
         std::fputc('\n', stdout);
@@ -87,6 +90,12 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext&, const QString&
     }
     if (type == QtFatalMsg)
         std::abort();
+}
+
+void setLogEchoesDebug(bool echo)
+{
+    QMutexLocker lock(&logMutex);
+    echoDebug = echo;
 }
 
 void setLogClock(std::function<QDateTime()> clock)

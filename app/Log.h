@@ -13,6 +13,9 @@ void installLogHandler(const QString& folder, int keep);
 // Appends one line to the day's log file "log-yyyyMMdd.txt"; safe to call from any thread.
 void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
+// Whether debug lines are also written to standard output (they are by default).
+void setLogEchoesDebug(bool echo);
+
 // One log line, "(W hh:mm:ss) message\n" and the like.
 QByteArray formatLogLine(QtMsgType type, const QTime& time, const QString& message);
 

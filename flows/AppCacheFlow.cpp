@@ -9,7 +9,9 @@ void addItems(FlowResult& result, const QList<AppInfo>& apps, const IOSClearAppC
               bool cleared)
 {
     for (const AppInfo& app : apps) {
-        FlowItem item{app.identifier, app.name};
+        FlowItem item;
+        item.id = app.identifier;
+        item.name = app.name;
         item.found = worker.sizes.value(app.identifier, -1);
         if (cleared && item.found >= 0)
             item.cleared = item.found;

@@ -79,7 +79,9 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
     // An entry that shares its cleaner with one before it is counted there.
     QMap<BackupCleanerKind, QString> counted;
     for (const PanelEntry& entry : panel.entries) {
-        FlowItem item{entry.id, entry.name};
+        FlowItem item;
+        item.id = entry.id;
+        item.name = entry.name;
         if (counted.contains(entry.cleaner)) {
             item.countedWith = counted.value(entry.cleaner);
         } else if (totals.contains(entry.cleaner)) {

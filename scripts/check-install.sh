@@ -8,6 +8,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 test -x "$prefix/bin/spacewell"
+test -x "$prefix/bin/spacewell-cli"
 frameworks=$(find "$prefix" -type d -path '*/spacewell/frameworks' | head -n 1)
 for build_kind in usbmux sim; do
     test -f "$frameworks/$build_kind/libiTunesMobileDevice.so"

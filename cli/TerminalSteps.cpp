@@ -1,0 +1,102 @@
+#include "TerminalSteps.h"
+
+#include "StepMonitor.h"
+
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+int interruptPipe[2] = {-1, -1};
+
+void onSigint(int)
+{
+    const char byte = 1;
+    // Nothing but the write may happen in a signal handler.
+    [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &byte, 1);
+}
+} // namespace
+
+TerminalSteps::TerminalSteps(bool quiet) : m_quiet(quiet), m_terminal(::isatty(STDERR_FILENO) == 1)
+{
+    if (::pipe(interruptPipe) == 0) {
+        for (int fd : interruptPipe)
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        m_notifier = new QSocketNotifier(interruptPipe[0], QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &TerminalSteps::onInterrupt);
+        struct sigaction action = {};
+        action.sa_handler = onSigint;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+}
+
+TerminalSteps::~TerminalSteps()
+{
+    ::signal(SIGINT, SIG_DFL);
+    for (int& fd : interruptPipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+bool TerminalSteps::run(QThread& worker, StepMonitor& monitor)
+{
+    m_status.clear();
+    m_percent = -1;
+    connect(&monitor, &StepMonitor::progressed, this,
+            [this](const QString& status, int percent, const QString&) { show(status, percent); });
+    m_current = &monitor;
+    // An interrupt that waited for a step that can be cancelled ends this one before it starts.
+    if (m_interrupted && monitor.isCancellable())
+        monitor.cancel();
+    const bool succeeded =
+        monitor.ending() == StepMonitor::Ending::Cancelled ? false : LocalStepRunner().run(worker, monitor);
+    m_current = nullptr;
+    if (!m_quiet && m_terminal && m_percent >= 0)
+        std::fputc('\n', stderr);
+    return succeeded;
+}
+
+void TerminalSteps::onInterrupt()
+{
+    char bytes[16];
+    while (::read(interruptPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    m_interrupted = true;
+    if (m_current && m_current->isCancellable()) {
+        m_current->cancel();
+        if (!m_quiet)
+            std::fputs(m_terminal ? "\nCancelling...\n" : "Cancelling...\n", stderr);
+    } else if (!m_quiet) {
+        std::fputs(m_terminal ? "\nThis step cannot be cancelled; stopping after it.\n"
+                              : "This step cannot be cancelled; stopping after it.\n",
+                   stderr);
+    }
+}
+
+void TerminalSteps::show(const QString& status, int percent)
+{
+    if (m_quiet)
+        return;
+    const bool newStep = !status.isEmpty() && status != m_status;
+    if (newStep)
+        m_status = status;
+    if (percent < 0)
+        percent = qMax(0, m_percent);
+    if (m_terminal) {
+        if (percent == m_percent && !newStep)
+            return;
+        std::fprintf(stderr, "\r\033[K%s %d%%", qUtf8Printable(m_status), percent);
+        std::fflush(stderr);
+    } else if (newStep) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(m_status));
+    }
+    m_percent = percent;
+}

@@ -1,0 +1,254 @@
+#include "AppCacheFlow.h"
+#include "AppFolders.h"
+#include "BackupCleanFlow.h"
+#include "FixtureDatabases.h"
+#include "PhoneFiles.h"
+#include "SimPhoneBuilder.h"
+#include "SimSession.h"
+#include "StepMonitor.h"
+#include "StepRunner.h"
+#include "Translation.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+
+namespace {
+// Runs each step as the command line does and records which worker it was; cancels the step
+// numbered `cancelAt` (from 0) as soon as it starts.
+class RecordingSteps : public StepRunner
+{
+public:
+    QStringList steps;
+    int cancelAt = -1;
+
+    bool run(QThread& worker, StepMonitor& monitor) override
+    {
+        steps << QString::fromLatin1(worker.metaObject()->className());
+        if (steps.size() - 1 == cancelAt)
+            QObject::connect(
+                &worker, &QThread::started, &monitor, [&monitor] { monitor.cancel(); }, Qt::QueuedConnection);
+        return LocalStepRunner().run(worker, monitor);
+    }
+};
+
+const QString backupStep = QStringLiteral("IOSMobileBackupThread");
+const QString saveStep = QStringLiteral("BackupEditThread");
+const QString restoreStep = QStringLiteral("IOSMobileRestoreThread");
+} // namespace
+
+class TestFlows : public QObject
+{
+    Q_OBJECT
+
+    SimSession m_sim;
+    QTemporaryDir m_backups;
+    int m_phones = 0;
+
+    // A small phone of this system version, attached.
+    std::pair<std::unique_ptr<SimDeviceFolder>, IOSDevice>
+    attach(const QString& version, const std::function<void(SimDeviceFolder&)>& tune = {})
+    {
+        auto phone =
+            std::make_unique<SimDeviceFolder>(m_sim.root.path(), QStringLiteral("phone%1").arg(++m_phones));
+        phone->setValues(QString(), {{QStringLiteral("UniqueDeviceID"), phone->udid()},
+                                     {QStringLiteral("DeviceName"), QStringLiteral("phone")},
+                                     {QStringLiteral("ProductVersion"), version},
+                                     {QStringLiteral("ProductType"), QStringLiteral("iPhone13,2")}});
+        SimPhoneContent content;
+        content.cacheFiles = 6;
+        content.attachments = 4;
+        content.orphanedAttachments = 3;
+        content.photos = 2;
+        content.appCount = 3;
+        content.current = !version.startsWith(QLatin1String("9"));
+        buildSimPhone(*phone, content);
+        if (tune)
+            tune(*phone);
+        const IOSDevice device = m_sim.attach(*phone);
+        return {std::move(phone), device};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(installTranslation());
+        QVERIFY(m_sim.start());
+        QFile memory(appDataDir().filePath(QStringLiteral("__vantelmoor_iosbk_temp.path")));
+        QVERIFY(memory.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        memory.write(m_backups.path().toUtf8());
+    }
+
+    // Which workers run for which ticks, and when the edited backup goes back to the phone.
+    void backupPanelSteps_data()
+    {
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("freeUp");
+        QTest::addColumn<QStringList>("ticked");
+        QTest::addColumn<QStringList>("steps");
+        const QStringList dataScan{backupStep, QStringLiteral("IOSClearAllMessagesThread"),
+                                   QStringLiteral("IOSClearSafariThread"),
+                                   QStringLiteral("IOSClearCallsThread")};
+        QTest::newRow("data scan runs every cleaner") << "data"
+                                                      << "9.3.5" << false << QStringList() << dataScan;
+        QTest::newRow("data free-up, Safari only")
+            << "data"
+            << "9.3.5" << true << QStringList{QStringLiteral("safari")}
+            << QStringList{backupStep, QStringLiteral("IOSClearSafariThread"), saveStep, restoreStep};
+        QTest::newRow("data free-up, nothing ticked: no restore")
+            << "data"
+            << "9.3.5" << true << QStringList() << QStringList{backupStep, saveStep};
+        const QStringList junk{backupStep, QStringLiteral("IOSClearSysThread"),
+                               QStringLiteral("IOSClearMMSAttaThread")};
+        QTest::newRow("junk scan") << "junk"
+                                   << "9.3.5" << false << QStringList() << junk;
+        QTest::newRow("junk free-up: one cache cleaner for both entries")
+            << "junk"
+            << "9.3.5" << true << QStringList{QStringLiteral("cache"), QStringLiteral("temp")}
+            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep, restoreStep};
+        // From iOS 10 no backup holds the caches: only the restore frees them, whatever was edited.
+        QTest::newRow("junk free-up on iOS 14, caches only")
+            << "junk"
+            << "14.8" << true << QStringList{QStringLiteral("temp")}
+            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep, restoreStep};
+        QTest::newRow("junk free-up on iOS 14, junk only")
+            << "junk"
+            << "14.8" << true << QStringList{QStringLiteral("junk")}
+            << QStringList{backupStep, QStringLiteral("IOSClearMMSAttaThread"), saveStep, restoreStep};
+    }
+
+    void backupPanelSteps()
+    {
+        QFETCH(QString, panel);
+        QFETCH(QString, version);
+        QFETCH(bool, freeUp);
+        QFETCH(QStringList, ticked);
+        QFETCH(QStringList, steps);
+        auto [phone, device] = attach(version);
+        QVERIFY(!device.uniqueDeviceId.isEmpty());
+        RecordingSteps runner;
+        BackupCleanFlow flow(runner);
+        const BackupPanel& p = *BackupPanel::byId(panel);
+        const FlowResult result = freeUp ? flow.freeUp(p, device, ticked) : flow.scan(p, device);
+        QVERIFY2(result.completed(), qPrintable(result.message));
+        QCOMPARE(runner.steps, steps);
+        QCOMPARE(result.restored, steps.contains(restoreStep));
+        QCOMPARE(result.items.size(), p.entries.size());
+        qint64 sum = 0;
+        for (const FlowItem& item : result.items)
+            sum += qMax<qint64>(0, item.found);
+        QCOMPARE(sum, result.found);
+        if (freeUp && ticked.isEmpty())
+            QCOMPARE(result.closingText, QStringLiteral("Successfully deleted 0.0 KB data.(Total:0.0 KB)."));
+        if (!freeUp)
+            QVERIFY(result.closingText.isEmpty());
+        if (panel == QLatin1String("junk") && !freeUp)
+            QCOMPARE(result.item(QStringLiteral("temp"))->countedWith, QStringLiteral("cache"));
+        phone->remove();
+    }
+
+    // Cancel at each step of a Free Up ends the flow there; before the restore the phone keeps
+    // every file.
+    void cancelAtEachStep()
+    {
+        for (int at = 0; at < 4; ++at) {
+            auto [phone, device] = attach(QStringLiteral("9.3.5"));
+            const auto before = phoneFiles(*phone);
+            RecordingSteps runner;
+            runner.cancelAt = at;
+            const FlowResult result = BackupCleanFlow(runner).freeUp(BackupPanel::unwantedData(), device,
+                                                                     {QStringLiteral("messages")});
+            // The save step cannot be cancelled: the flow goes on to the restore, which is.
+            const int stopsAt = at == 2 ? 3 : at;
+            if (at == 2) {
+                QCOMPARE(result.ending, FlowResult::Ending::Completed);
+            } else {
+                QCOMPARE(result.ending, FlowResult::Ending::Cancelled);
+                QCOMPARE(runner.steps.size(), stopsAt + 1);
+                QVERIFY(result.closingText.isEmpty());
+                QCOMPARE(phoneFiles(*phone), before);
+            }
+            phone->remove();
+        }
+    }
+
+    // Settings that forbid a backup stop the flow before any step; iCloud is named first.
+    void blockedBySettings()
+    {
+        auto [phone, device] = attach(QStringLiteral("9.3.5"), [](SimDeviceFolder& p) {
+            p.setValues(
+                QStringLiteral("com.apple.mobile.backup"),
+                {{QStringLiteral("CloudBackupEnabled"), true}, {QStringLiteral("WillEncrypt"), true}});
+        });
+        RecordingSteps runner;
+        const FlowResult result = BackupCleanFlow(runner).scan(BackupPanel::systemJunk(), device);
+        QCOMPARE(result.ending, FlowResult::Ending::Blocked);
+        QCOMPARE(result.picture, QStringLiteral(":res/close_icloudbk.jpg"));
+        QVERIFY(runner.steps.isEmpty());
+        QVERIFY(!QDir(m_backups.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + device.uniqueDeviceId))
+                     .exists());
+        phone->remove();
+    }
+
+    // A failing cleaner ends the flow with its error, already shown by its step; nothing is
+    // restored.
+    void failingCleanerRestoresNothing()
+    {
+        auto [phone, device] = attach(QStringLiteral("9.3.5"));
+        SimDeviceFolder::writeFile(SimPhonePaths::file(*phone,
+                                                       QStringLiteral("AppDomain-com.apple.mobilesafari"),
+                                                       QStringLiteral("Library/Safari/History.db")),
+                                   QByteArray(8192, 'x'));
+        RecordingSteps runner;
+        const FlowResult result =
+            BackupCleanFlow(runner).freeUp(BackupPanel::unwantedData(), device, {QStringLiteral("safari")});
+        QCOMPARE(result.ending, FlowResult::Ending::Failed);
+        QVERIFY(result.reported);
+        QVERIFY(result.message.contains(QStringLiteral("file is not a database")));
+        QCOMPARE(runner.steps.last(), QStringLiteral("IOSClearSafariThread"));
+        phone->remove();
+    }
+
+    // Containers the phone keeps closed: the app cache step, then a backup and restore.
+    void appsRefusedContainersFallBack()
+    {
+        auto [phone, device] = attach(QStringLiteral("9.3.5"), [](SimDeviceFolder& p) {
+            p.setSwitch(QStringLiteral("RefusedContainers"), SimPhonePaths::appIdentifiers(1));
+        });
+        QList<AppInfo> apps;
+        for (const QString& id : SimPhonePaths::appIdentifiers(3))
+            apps << AppInfo{id, id};
+        RecordingSteps runner;
+        AppCacheFlow flow(runner);
+        const FlowResult scan = flow.scan(device, apps);
+        QVERIFY(scan.completed());
+        QCOMPARE(runner.steps, QStringList{QStringLiteral("IOSClearAppCacheThread")});
+        QCOMPARE(scan.refusedApps, SimPhonePaths::appIdentifiers(1));
+        QCOMPARE(scan.items.first().found, -1);
+        QVERIFY(scan.items.at(1).found > 0);
+
+        runner.steps.clear();
+        const FlowResult freed = flow.freeUp(device, apps);
+        QVERIFY2(freed.completed(), qPrintable(freed.message));
+        QCOMPARE(runner.steps,
+                 (QStringList{QStringLiteral("IOSClearAppCacheThread"), backupStep, restoreStep}));
+        QVERIFY2(
+            freed.closingText.contains(QStringLiteral("The caches of 1 app whose container the device keeps "
+                                                      "closed were freed through a backup and restore.")),
+            qPrintable(freed.closingText));
+        QCOMPARE(freed.cleared, scan.found);
+
+        // With every container open, no backup: the closing text is the worker's own count.
+        runner.steps.clear();
+        const FlowResult open = flow.freeUp(device, apps.mid(1));
+        QCOMPARE(runner.steps, QStringList{QStringLiteral("IOSClearAppCacheThread")});
+        QCOMPARE(open.closingText, QStringLiteral("Successfully deleted 0.0 KB App cache (Total: 0.0 KB)."));
+        phone->remove();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFlows)
+#include "TestFlows.moc"
