@@ -31,8 +31,8 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("english");
         const char* rows[][3] = {
-            {"MainWindow", "IDS_FOUND_%1_DATA_SUC_CLEAR_%2", "Successfully deleted %2 data.(Total:%1)."},
-            {"MainWindow", "IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2",
+            {"BackupCleanFlow", "IDS_FOUND_%1_DATA_SUC_CLEAR_%2", "Successfully deleted %2 data.(Total:%1)."},
+            {"BackupCleanFlow", "IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2",
              "Successfully deleted %2 system cache (Total: %1)."},
             {"IOSClearSysThread", "IDS_SCANING_SYS_CACHE", "Scanning..."},
             {"IOSClearSysThread", "IDS_CLEARING_SYS_CACHE", "Deleting system cache..."},
