@@ -1,11 +1,8 @@
 #include "DeviceSpace.h"
 
-#include "AppFolders.h"
 #include "CFType.h"
 #include "MobileDeviceManager.h"
-
-#include <QFile>
-#include <QStringList>
+#include "SimulatedDeviceData.h"
 
 DeviceStorage DeviceStorage::of(const IOSDevice& d)
 {
@@ -17,14 +14,9 @@ DeviceStorage DeviceStorage::of(const IOSDevice& d)
         storage.total = usage.value(0).value(QStringLiteral("TotalDataCapacity")).toLongLong();
         return storage;
     }
-    QFile data(simulatedDataPath(d));
-    if (data.open(QIODevice::ReadOnly)) {
-        const QStringList parts = QString::fromUtf8(data.readLine()).trimmed().split(QLatin1Char(','));
-        if (parts.size() >= 2) {
-            storage.total = parts.at(0).toLongLong();
-            storage.available = parts.at(1).toLongLong();
-        }
-    }
+    const SimulatedDeviceData data = SimulatedDeviceData::read(d);
+    storage.total = data.total;
+    storage.available = data.available;
     return storage;
 }
 
@@ -41,10 +33,4 @@ qint64 DeviceStorage::freeBytes(const IOSDevice& device)
         qWarning("free space of the device unknown: %s", e.what());
         return -1;
     }
-}
-
-QString simulatedDataPath(const IOSDevice& device)
-{
-    return appDataDir().filePath(QStringLiteral("virtual_ios/") + device.deviceName +
-                                 QStringLiteral("/data.txt"));
 }

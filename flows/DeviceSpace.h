@@ -19,6 +19,3 @@ struct DeviceStorage
     // The device's free bytes, -1 when it cannot say (a simulated device, one that restarts).
     static qint64 freeBytes(const IOSDevice& device);
 };
-
-// The data file of a simulated device ("virtual_ios/<name>/data.txt" in the data folder).
-QString simulatedDataPath(const IOSDevice& device);

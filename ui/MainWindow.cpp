@@ -15,23 +15,22 @@
 #include "OpenExternal.h"
 #include "Product.h"
 #include "SelectAllCheckBox.h"
+#include "SimulatedDeviceData.h"
 #include "StyleSheet.h"
+#include "VendorLinks.h"
 #include "VendorService.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QFile>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMenuBar>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QStatusBar>
-#include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -105,8 +104,8 @@ QString picture(const QString& productType)
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), m_sysModel(new ItemModelAppIcon(this)), m_appModel(new ItemModelAppIcon(this)),
-      m_removeModel(new ItemModelAppIcon(this)), m_versionClient(new QNetworkAccessManager(this)),
-      m_linkClient(new QNetworkAccessManager(this)), m_hintTimer(new QTimer(this)), m_steps(this)
+      m_removeModel(new ItemModelAppIcon(this)), m_vendor(new VendorLinks(this)),
+      m_hintTimer(new QTimer(this)), m_steps(this)
 {
     qRegisterMetaType<IOSDevice>("IOSDevice");
     setObjectName(QStringLiteral("MainWindow"));
@@ -133,16 +132,16 @@ MainWindow::MainWindow(QWidget* parent)
 
     buildMenus();
 
-    m_statusLabel = new QLabel(this);
-    m_statusLabel->setObjectName(QStringLiteral("lbStatusLink"));
-    m_statusLabel->setTextFormat(Qt::RichText);
-    m_statusLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    connect(m_statusLabel, &QLabel::linkActivated, this, [](const QString& link) { openExternal(link); });
     statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item{border: 0px}"));
-    statusBar()->addWidget(m_statusLabel);
-    QFile lastAdv(appDataDir().filePath(QStringLiteral("last-adv")));
-    if (lastAdv.open(QIODevice::ReadOnly))
-        m_statusLabel->setText(QString::fromUtf8(lastAdv.readAll()));
+    statusBar()->addWidget(m_vendor->statusLabel());
+    connect(m_vendor, &VendorLinks::updateAccepted, this, [this] {
+        // Closing now would end the progress dialog of a running step but not its work: the
+        // window closes once the step is over.
+        if (m_busy)
+            m_closeWhenIdle = true;
+        else
+            close();
+    });
 
     setWindowTitle(tr("Vantelmoor Spacewell"));
     resetDevicePanel();
@@ -161,24 +160,7 @@ MainWindow::MainWindow(QWidget* parent)
     }
 
     listSimulatedDevices();
-    startDailyCheck();
-}
-
-void MainWindow::startDailyCheck()
-{
-    QFile timeFile(appDataDir().filePath(QStringLiteral("last-check-version-time")));
-    const QByteArray stored = timeFile.open(QIODevice::ReadOnly) ? timeFile.readAll() : QByteArray();
-    if (!VendorService::dailyCheckDue(stored, QDateTime::currentSecsSinceEpoch()))
-        return;
-    auto get = [](QNetworkAccessManager* client, const QString& path) {
-        QNetworkRequest request(QUrl(Product::vendorUrl(path)));
-        request.setTransferTimeout(30000);
-        client->get(request);
-    };
-    connect(m_versionClient, &QNetworkAccessManager::finished, this, &MainWindow::onCheckVersionReadyRead);
-    get(m_versionClient, VendorService::versionCheckPath());
-    connect(m_linkClient, &QNetworkAccessManager::finished, this, &MainWindow::onGetAdvLinkRead);
-    get(m_linkClient, VendorService::statusLinkPath());
+    m_vendor->startDailyCheck();
 }
 
 MainWindow::~MainWindow()
@@ -312,25 +294,35 @@ void MainWindow::buildMenus()
 
 void MainWindow::addFunctionEntries()
 {
-    auto entry = [](const char* identifier, const char* name, const char* icon, bool fixed) {
-        return new _APPIconItemNode(nullptr, {QLatin1String(identifier), QLatin1String(name)},
-                                    QLatin1String(icon), fixed, fixed);
-    };
-    m_cacheFiles =
-        entry("com.vantelmoor.spacewell.sysfunid.clear_sys", "Cache Files", ":res/fun_clearsys.png", true);
-    m_tempFiles =
-        entry("com.vantelmoor.spacewell.sysfunid.clear_sys", "Temp Files", ":res/fun_clearsys2.png", true);
-    m_junkFiles = entry("com.vantelmoor.spacewell.sysfunid.clear_mms_invalid", "Junk Files",
-                        ":res/fun_clearsysjunk.png", true);
-    m_messages = entry("com.vantelmoor.spacewell.rdfun.sms", "Messages", ":res/fun_clearsms.png", false);
-    m_safari = entry("com.vantelmoor.spacewell.rdfun.safari", "Safari", ":res/fun_clearsafari.png", false);
-    m_callHistory =
-        entry("com.vantelmoor.spacewell.rdfun.calls", "Call History", ":res/fun_clearcalls.png", false);
-    for (_APPIconItemNode* node : {m_cacheFiles, m_tempFiles, m_junkFiles})
-        m_sysModel->appendNode(node);
-    for (_APPIconItemNode* node : {m_messages, m_safari, m_callHistory})
-        m_removeModel->appendNode(node);
-    m_sysModel->announceLayoutChange();
+    // The identifier and picture the window gives each entry of the two backup panels.
+    const QHash<QString, QPair<const char*, const char*>> looks = {
+        {QStringLiteral("cache"), {"com.vantelmoor.spacewell.sysfunid.clear_sys", ":res/fun_clearsys.png"}},
+        {QStringLiteral("temp"), {"com.vantelmoor.spacewell.sysfunid.clear_sys", ":res/fun_clearsys2.png"}},
+        {QStringLiteral("junk"),
+         {"com.vantelmoor.spacewell.sysfunid.clear_mms_invalid", ":res/fun_clearsysjunk.png"}},
+        {QStringLiteral("messages"), {"com.vantelmoor.spacewell.rdfun.sms", ":res/fun_clearsms.png"}},
+        {QStringLiteral("safari"), {"com.vantelmoor.spacewell.rdfun.safari", ":res/fun_clearsafari.png"}},
+        {QStringLiteral("calls"), {"com.vantelmoor.spacewell.rdfun.calls", ":res/fun_clearcalls.png"}}};
+    const QPair<const BackupPanel*, ItemModelAppIcon*> panels[] = {
+        {&BackupPanel::systemJunk(), m_sysModel}, {&BackupPanel::unwantedData(), m_removeModel}};
+    for (const auto& [panel, model] : panels) {
+        for (const PanelEntry& entry : panel->entries) {
+            const auto look = looks.value(entry.id);
+            // Entries ticked by default are those a user cannot untick.
+            auto* node = new _APPIconItemNode(nullptr, {QLatin1String(look.first), entry.name},
+                                              QLatin1String(look.second), entry.tickedByDefault,
+                                              entry.tickedByDefault);
+            m_entries.insert(entry.id, node);
+            model->appendNode(node);
+        }
+        model->announceLayoutChange();
+    }
+}
+
+void MainWindow::untickDataEntries()
+{
+    for (const PanelEntry& entry : BackupPanel::unwantedData().entries)
+        m_entries.value(entry.id)->checked = false;
     m_removeModel->announceLayoutChange();
 }
 
@@ -355,47 +347,6 @@ IOSDevice MainWindow::currentDevice() const
 bool MainWindow::hasCurrentDevice() const
 {
     return m_cbDevices->currentIndex() >= 0;
-}
-
-void MainWindow::onCheckVersionReadyRead(QNetworkReply* reply)
-{
-    reply->deleteLater();
-    // No answer at all (no server, no network) leaves the check due for the next start.
-    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        return;
-    QFile timeFile(appDataDir().filePath(QStringLiteral("last-check-version-time")));
-    if (timeFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        timeFile.write(QByteArray::number(QDateTime::currentSecsSinceEpoch()));
-    timeFile.close();
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        return;
-    const QString address = VendorService::downloadAddress(reply->readAll());
-    if (address.isEmpty())
-        return;
-    if (askYesNo(QStringLiteral("A new version of %1 is available. Would you like to download it now?")
-                     .arg(Product::title()))) {
-        openExternal(address);
-        // Closing now would end the progress dialog of a running step but not its work: the
-        // window closes once the step is over.
-        if (m_busy)
-            m_closeWhenIdle = true;
-        else
-            close();
-    }
-}
-
-void MainWindow::onGetAdvLinkRead(QNetworkReply* reply)
-{
-    reply->deleteLater();
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        return;
-    const QString link = VendorService::recolouredLink(reply->readAll());
-    if (link.isEmpty())
-        return;
-    m_statusLabel->setText(link);
-    QFile cache(appDataDir().filePath(QStringLiteral("last-adv")));
-    if (cache.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        cache.write(link.toUtf8());
 }
 
 void MainWindow::iosDeviceConnected(void* device)
@@ -514,9 +465,7 @@ void MainWindow::resetDevicePanel()
     m_appModel->announceLayoutChange();
     m_ckAllApp->setCheckState(Qt::Unchecked);
     setTotalsEmpty();
-    for (_APPIconItemNode* node : {m_messages, m_safari, m_callHistory})
-        node->checked = false;
-    m_removeModel->announceLayoutChange();
+    untickDataEntries();
     m_lbDeviceIcon->setText(picture(QString()));
 }
 
@@ -537,13 +486,10 @@ void MainWindow::showDeviceInfo(const IOSDevice& d)
     try {
         showStorage(d);
         m_lbDeviceIcon->setText(picture(d.productType));
-        for (_APPIconItemNode* node :
-             {m_cacheFiles, m_tempFiles, m_junkFiles, m_messages, m_safari, m_callHistory})
+        for (_APPIconItemNode* node : std::as_const(m_entries))
             node->size = -1;
-        for (_APPIconItemNode* node : {m_messages, m_safari, m_callHistory})
-            node->checked = false;
         m_sysModel->announceLayoutChange();
-        m_removeModel->announceLayoutChange();
+        untickDataEntries();
         setTotalsEmpty();
     } catch (const std::exception& e) {
         m_pgSpace->setValue(0);
@@ -594,63 +540,38 @@ void MainWindow::showSimulatedDeviceData(const IOSDevice& device)
 {
     // A device without its data file lists no apps, not those of the device shown before.
     m_appModel->removeAllChildren();
-    m_appModel->announceLayoutChange();
-    QFile data(simulatedDataPath(device));
-    if (!data.open(QIODevice::ReadOnly))
-        return;
-    QTextStream in(&data);
-    in.readLine();
-    const QString line2 = in.readLine();
-    if (!line2.isNull())
-        m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(line2.trimmed().toLongLong())));
-    const QStringList sizes = in.readLine().split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (sizes.size() > 2) {
-        m_messages->size = sizes.at(0).trimmed().toLongLong();
-        m_safari->size = sizes.at(1).trimmed().toLongLong();
-        m_callHistory->size = sizes.at(2).trimmed().toLongLong();
+    const SimulatedDeviceData data = SimulatedDeviceData::read(device);
+    if (data.systemJunk >= 0)
+        m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(data.systemJunk)));
+    if (data.messages >= 0) {
+        m_entries.value(QStringLiteral("messages"))->size = data.messages;
+        m_entries.value(QStringLiteral("safari"))->size = data.safari;
+        m_entries.value(QStringLiteral("calls"))->size = data.calls;
         m_removeModel->announceLayoutChange();
         m_lbTotalRemoveData->setText(
-            QStringLiteral("(%1)").arg(formatSize(m_messages->size + m_safari->size + m_callHistory->size)));
+            QStringLiteral("(%1)").arg(formatSize(data.messages + data.safari + data.calls)));
     }
-    m_appModel->removeAllChildren();
     qint64 total = 0;
-    const QDir folder = QFileInfo(data.fileName()).dir();
-    while (!in.atEnd()) {
-        const QStringList parts = in.readLine().split(QLatin1Char(','), Qt::SkipEmptyParts);
-        if (parts.size() <= 2)
-            continue;
-        // The icon names a file of the device's own folder, nothing elsewhere.
-        const QString iconName = QFileInfo(parts.at(1).trimmed()).fileName();
+    for (const SimulatedDeviceData::App& app : data.apps) {
         auto* node =
-            new _APPIconItemNode(nullptr, {parts.at(0), parts.at(0)}, folder.filePath(iconName), true, false);
-        node->size = parts.at(2).trimmed().toLongLong();
+            new _APPIconItemNode(nullptr, {app.identifier, app.identifier}, app.iconPath, true, false);
+        node->size = app.cacheSize;
         total += node->size;
         m_appModel->appendNode(node);
     }
     m_appModel->announceLayoutChange();
-    m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(total)));
+    if (data.present)
+        m_lbTotalAppCache->setText(QStringLiteral("(%1)").arg(formatSize(total)));
 }
 
 QStringList MainWindow::tickedEntries(const BackupPanel& panel) const
 {
     QStringList ticked;
     for (const PanelEntry& entry : panel.entries) {
-        if (_APPIconItemNode* node = entryNode(entry.id); node && node->checked)
+        if (m_entries.value(entry.id)->checked)
             ticked << entry.id;
     }
     return ticked;
-}
-
-_APPIconItemNode* MainWindow::entryNode(const QString& id) const
-{
-    const QList<QPair<const char*, _APPIconItemNode*>> nodes = {
-        {"cache", m_cacheFiles},  {"temp", m_tempFiles}, {"junk", m_junkFiles},
-        {"messages", m_messages}, {"safari", m_safari},  {"calls", m_callHistory}};
-    for (const auto& [name, node] : nodes) {
-        if (id == QLatin1String(name))
-            return node;
-    }
-    return nullptr;
 }
 
 bool MainWindow::renderEnding(const FlowResult& result)
@@ -716,7 +637,7 @@ void MainWindow::scanRemoveData()
     if (!renderEnding(result))
         return;
     for (const FlowItem& item : result.items)
-        entryNode(item.id)->size = item.found;
+        m_entries.value(item.id)->size = item.found;
     m_removeModel->announceLayoutChange();
     m_lbTotalRemoveData->setText(QStringLiteral("(%1)").arg(formatSize(result.found)));
 }

@@ -7,6 +7,7 @@
 #include "Panel.h"
 #include "ProgressForm.h"
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QPair>
@@ -15,12 +16,11 @@ class MyListView;
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QProgressBar;
 class QPushButton;
 class QTimer;
 class QWidget;
+class VendorLinks;
 
 // The program's only main window: the device selector and panel, and the three panels with their
 // Scan and Free Up buttons. The work behind the buttons is the flows'; the window asks, shows the
@@ -44,8 +44,6 @@ public:
     void showStorage(const IOSDevice& device);
 
 public slots:
-    void onCheckVersionReadyRead(QNetworkReply* reply);
-    void onGetAdvLinkRead(QNetworkReply* reply);
     void iosDeviceConnected(void* device);
     void iosDeviceDisconnected(void* device);
     void iosConnectTips();
@@ -68,7 +66,6 @@ private:
     friend class FlowGuard;
 
     void buildWidgets();
-    void startDailyCheck();
     void buildMenus();
     void addFunctionEntries();
     void listSimulatedDevices();
@@ -76,7 +73,7 @@ private:
     QList<AppInfo> appsOfModel(bool checkedOnly) const;
     // The ticked entries of a backup panel, by id.
     QStringList tickedEntries(const BackupPanel& panel) const;
-    _APPIconItemNode* entryNode(const QString& id) const;
+    void untickDataEntries();
     // Says how a flow ended where the flow's steps have not already: a warning that stopped it,
     // an error before any step, the closing message. True when it completed.
     bool renderEnding(const FlowResult& result);
@@ -91,15 +88,9 @@ private:
     ItemModelAppIcon* m_sysModel;
     ItemModelAppIcon* m_appModel;
     ItemModelAppIcon* m_removeModel;
-    _APPIconItemNode* m_cacheFiles = nullptr;
-    _APPIconItemNode* m_tempFiles = nullptr;
-    _APPIconItemNode* m_junkFiles = nullptr;
-    _APPIconItemNode* m_messages = nullptr;
-    _APPIconItemNode* m_safari = nullptr;
-    _APPIconItemNode* m_callHistory = nullptr;
-    QNetworkAccessManager* m_versionClient;
-    QNetworkAccessManager* m_linkClient;
-    QLabel* m_statusLabel = nullptr;
+    // The entries of the two backup panels, by id.
+    QHash<QString, _APPIconItemNode*> m_entries;
+    VendorLinks* m_vendor;
     QTimer* m_hintTimer;
     bool m_sawDevice = false;
     // Each step of a flow runs under a modal progress dialog.

@@ -11,6 +11,7 @@
 #include "PhoneFiles.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
+#include "VendorLinks.h"
 #include "WindowFixture.h"
 
 #include <QAbstractItemView>
@@ -640,7 +641,7 @@ private slots:
                 return;
             offered = true;
             QTimer::singleShot(0, m_fx.window.get(), [&] {
-                m_fx.window->onCheckVersionReadyRead(reply);
+                m_fx.window->findChild<VendorLinks*>()->onCheckVersionReadyRead(reply);
                 stillShownAfterYes = m_fx.window->isVisible();
             });
         });
