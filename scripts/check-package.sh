@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the Debian package from a build folder, unpacks it into a scratch root and checks it:
 # its dependencies, its files, the desktop entry and AppStream metadata by their validators, and
-# the unpacked program started offscreen on the demo phones with the packaged simulated framework.
+# the unpacked program started offscreen on the demo phones with the packaged simulated framework,
+# and the unpacked command line on the same phones.
 #   scripts/check-package.sh <build folder>
 set -eu
 build=$(cd "$1" && pwd)
@@ -55,6 +56,19 @@ fi
 if ! grep -rqs "A device arrived." "$home/data"; then
     echo "the unpacked program showed no demo phone; its log:" >&2
     find "$home/data" -name 'log-*' -exec cat {} + >&2
+    exit 1
+fi
+# The unpacked command line lists the same demo phones, and links no widgets.
+if ldd "$root/usr/bin/spacewell-cli" | grep -q 'libQt6\(Widgets\|Gui\)'; then
+    echo "spacewell-cli links Qt Widgets or Gui:" >&2
+    ldd "$root/usr/bin/spacewell-cli" >&2
+    exit 1
+fi
+HOME="$home" XDG_DATA_HOME="$home/data" SPACEWELL_FRAMEWORK_DIR="$frameworks/sim" SPACEWELL_SIM_ROOT="$work/demo" \
+    "$root/usr/bin/spacewell-cli" devices --json >"$work/devices.json"
+if ! grep -q '"udid"' "$work/devices.json"; then
+    echo "the unpacked spacewell-cli listed no demo phone:" >&2
+    cat "$work/devices.json" >&2
     exit 1
 fi
 echo "package ok: $(basename "$deb")"
