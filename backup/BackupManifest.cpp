@@ -47,6 +47,8 @@ void BackupManifest::start()
     m_rows.clear();
     m_rowIndex.clear();
     m_removed.clear();
+    m_dropped.clear();
+    m_replaced.clear();
 }
 
 void BackupManifest::open()
@@ -172,21 +174,29 @@ MbdbRecord BackupManifest::record(const QString& name)
 
 void BackupManifest::remove(const QString& name)
 {
+    m_replaced.remove(name);
     switch (m_mode) {
     case Mode::Bytes: {
         const MbdbTable::Index i = m_table.indexOf(name);
-        if (i >= 0)
+        if (i >= 0) {
+            m_dropped.insert(name, m_table.record(i));
             m_table.remove(i);
+        }
         return;
     }
-    case Mode::Rows:
-        if (rowOf(name) >= 0)
+    case Mode::Rows: {
+        const qsizetype row = rowOf(name);
+        if (row >= 0) {
+            m_dropped.insert(name, m_rows[size_t(row)]);
             m_removed.insert(name);
+        }
         return;
+    }
     case Mode::Map:
         break;
     }
-    m_records.remove(name);
+    if (m_records.contains(name))
+        m_dropped.insert(name, m_records.take(name));
 }
 
 void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
@@ -194,8 +204,10 @@ void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
     switch (m_mode) {
     case Mode::Bytes: {
         const MbdbTable::Index i = m_table.indexOf(name);
-        if (i >= 0)
+        if (i >= 0) {
             m_table.replace(i, record);
+            m_replaced.insert(name, record);
+        }
         return;
     }
     case Mode::Rows: {
@@ -203,6 +215,7 @@ void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
         if (row >= 0) {
             m_rows[size_t(row)] = record;
             m_refreshed.insert(name);
+            m_replaced.insert(name, record);
         }
         return;
     }
@@ -212,6 +225,7 @@ void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
     if (m_records.contains(name)) {
         m_records.insert(name, record);
         m_refreshed.insert(name);
+        m_replaced.insert(name, record);
     }
 }
 

@@ -66,6 +66,12 @@ public:
     // Throws std::runtime_error; a failure leaves the file as it was.
     void write();
 
+    // What remove() and refresh() changed since the manifest was opened: the records dropped, as
+    // they were, and the records refreshed, as they are now. A restore that puts back only what
+    // changed is made from these.
+    const ManifestMap& dropped() const { return m_dropped; }
+    const ManifestMap& replaced() const { return m_replaced; }
+
     // Where the backup keeps the file of a record.
     QString filePath(const QString& name) const { return backupFilePath(m_dir, name, m_format); }
     static QString backupFilePath(const QDir& backupDir, const QString& name, Format format);
@@ -104,4 +110,6 @@ private:
     ManifestMap m_records;
     QSet<QString> m_readNames;
     QSet<QString> m_refreshed;
+    ManifestMap m_dropped;
+    ManifestMap m_replaced;
 };

@@ -1,6 +1,7 @@
 #include "BackupEditThread.h"
 
 #include "BackupEdit.h"
+#include "FileUtils.h"
 #include "WorkerReport.h"
 
 #include <stdexcept>
@@ -17,6 +18,10 @@ void BackupEditThread::run()
         // Short and all-or-nothing: the manifest is written whole or left as it was, so Cancel
         // waits for it.
         m_edit.finish();
+        if (m_writesPartial) {
+            removeDirectory(m_partial.absolutePath());
+            m_written = PartialBackup::write(m_edit.backupDir(), m_edit.manifest(), m_partial);
+        }
         WorkerReport::succeed(m_monitor);
     } catch (const std::exception& e) {
         WorkerReport::error(m_monitor, QString::fromUtf8(e.what()) +
