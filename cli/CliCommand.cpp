@@ -295,6 +295,8 @@ int CliCommand::finish(const QString& panel, const IOSDevice& device, const Flow
         QJsonObject object{{QStringLiteral("device"), deviceJson(device)},
                            {QStringLiteral("panel"), panel},
                            {QStringLiteral("items"), items}};
+        if (!result.notes.isEmpty())
+            object.insert(QStringLiteral("notes"), QJsonArray::fromStringList(result.notes));
         if (freeUp) {
             object.insert(QStringLiteral("freeBefore"), bytesOrNull(result.freeBefore));
             object.insert(QStringLiteral("freeAfter"), bytesOrNull(result.freeAfter));
@@ -320,9 +322,12 @@ int CliCommand::finish(const QString& panel, const IOSDevice& device, const Flow
     if (!result.refusedApps.isEmpty())
         out << "  The phone keeps the containers of " << result.refusedApps.size()
             << " app(s) closed: " << result.refusedApps.join(QStringLiteral(", ")) << "\n";
-    if (freeUp)
+    if (freeUp) {
         out << plainText(result.closingText) << "\n";
-    else
+    } else {
         out << "  Total: " << formatSize(result.found) << "\n";
+        for (const QString& note : std::as_const(result.notes))
+            out << "  " << note << "\n";
+    }
     return Success;
 }

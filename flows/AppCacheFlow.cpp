@@ -43,26 +43,24 @@ FlowResult AppCacheFlow::freeUp(const IOSDevice& device, const QList<AppInfo>& a
         return result;
     addItems(result, apps, worker, true);
     result.cleared = qint64(worker.clearedBytes);
-    if (worker.refused.isEmpty()) {
-        result.closingText = worker.clearedText();
-        return result;
-    }
-    // The device keeps these containers closed: a backup and a removing restore still frees
-    // their caches, which no backup holds.
-    QDir folder;
-    if (!backUp(device, folder, result) || !restore(device, folder, result))
-        return result;
-    const QString closed =
-        worker.refused.size() == 1
-            ? QStringLiteral(" The caches of 1 app whose container the device keeps closed were freed "
-                             "through a backup and restore.")
-            : QStringLiteral(" The caches of %1 apps whose containers the device keeps closed were freed "
-                             "through a backup and restore.")
-                  .arg(worker.refused.size());
-    // With every ticked container closed, only the backup and restore did anything.
-    const QString done = worker.refused.size() == apps.size()
-                             ? QStringLiteral("Successfully removed App Cache & Junk.")
-                             : worker.clearedText() + closed;
-    result.closingText = done + gainedText(device, result);
+    result.closingText = worker.clearedText();
+    if (!worker.refused.isEmpty())
+        result.closingText += QLatin1Char(' ') + unreachableText(apps, worker.refused);
     return result;
+}
+
+QString AppCacheFlow::unreachableText(const QList<AppInfo>& apps, const QStringList& refused)
+{
+    QStringList names;
+    for (const AppInfo& app : apps) {
+        if (refused.contains(app.identifier))
+            names << (app.name.isEmpty() ? app.identifier : app.name);
+    }
+    // Only a restore that removes everything the backup does not list could reach them, and that
+    // makes the phone download every app again: iOS clears these caches itself when storage runs
+    // low.
+    return QStringLiteral(
+               "The device keeps the containers of %1 closed, so their caches were left as they are; "
+               "iOS clears them itself when storage runs low.")
+        .arg(names.join(QStringLiteral(", ")));
 }

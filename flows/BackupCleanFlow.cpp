@@ -2,7 +2,9 @@
 
 #include "BackupEdit.h"
 #include "BackupEditThread.h"
+#include "BackupStatus.h"
 #include "DeviceSpace.h"
+#include "FileUtils.h"
 #include "FormatSize.h"
 #include "IOSClearAllMessagesThread.h"
 #include "IOSClearCallsThread.h"
@@ -32,11 +34,6 @@ std::unique_ptr<BackupCleaner> makeCleaner(BackupCleanerKind kind, BackupEdit& e
         return std::make_unique<IOSClearCallsThread>(edit, monitor, nullptr);
     }
     return nullptr;
-}
-
-int majorVersion(const IOSDevice& device)
-{
-    return device.productVersion.section(QLatin1Char('.'), 0, 0).toInt();
 }
 } // namespace
 
@@ -91,26 +88,45 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
                 item.cleared = totals.value(entry.cleaner).second;
         }
         result.items << item;
+        const bool asked = scanOnly || ticked.contains(entry.id);
+        if (asked && entry.outOfReach && !result.notes.contains(QLatin1String(entry.outOfReach)))
+            result.notes << QLatin1String(entry.outOfReach);
     }
     if (scanOnly)
         return result;
 
+    const QDir partialRoot(folder.filePath(device.uniqueDeviceId + QStringLiteral(".changes")));
+    PartialBackup::Written partial;
     {
         StepMonitor monitor;
         // Written whole or not at all, and soon done.
         monitor.setCancellable(false);
         BackupEditThread worker(edit, &monitor, nullptr);
+        worker.setPartialFolder(QDir(partialRoot.filePath(device.uniqueDeviceId)));
         if (!step(worker, monitor, result))
             return result;
+        partial = worker.partialWritten();
     }
-    bool onlyOnDevice = false;
-    for (const PanelEntry& entry : panel.entries)
-        onlyOnDevice = onlyOnDevice || (entry.onlyOnDeviceFromIos10 && ticked.contains(entry.id));
-    const bool restoring = result.cleared > 0 || (onlyOnDevice && majorVersion(device) >= 10);
-    if (restoring && !restore(device, folder, result))
-        return result;
+    // The phone gets only what changed, and keeps everything else as it is.
+    const bool restoring = result.cleared > 0 && partial.entries > 0;
+    if (restoring) {
+        if (!roomForRestore(device, partial.bytes, result))
+            return result;
+        if (!restore(device, partialRoot, result)) {
+            // The edited backup no longer says what the phone holds: the next backup starts afresh.
+            try {
+                BackupEditMark(QDir(folder.filePath(device.uniqueDeviceId))).markChanging();
+            } catch (const std::exception& e) {
+                qWarning("%s", e.what());
+            }
+            return result;
+        }
+        removeDirectory(partialRoot.absolutePath());
+    }
     result.closingText = QCoreApplication::translate("BackupCleanFlow", panel.closingKey)
                              .arg(formatSize(result.found), formatSize(result.cleared)) +
                          (restoring ? gainedText(device, result) : QString());
+    for (const QString& note : std::as_const(result.notes))
+        result.closingText += QStringLiteral("<br/><br/>") + note;
     return result;
 }

@@ -47,6 +47,8 @@ struct FlowResult
     qint64 freeAfter = -1;
     // The Free Up's closing message; empty after a Scan.
     QString closingText;
+    // Sentences on what the flow could not reach, and why (plain text), each once.
+    QStringList notes;
     // Apps whose containers the phone keeps closed (identifiers, in list order).
     QStringList refusedApps;
 

@@ -60,6 +60,20 @@ bool FlowSteps::restore(const IOSDevice& device, const QDir& folder, FlowResult&
     return true;
 }
 
+bool FlowSteps::roomForRestore(const IOSDevice& device, qint64 restoreBytes, FlowResult& result)
+{
+    const qint64 free = result.freeBefore >= 0 ? result.freeBefore : DeviceStorage::freeBytes(device);
+    if (free < 0 || free >= restoreBytes)
+        return true;
+    result.ending = FlowResult::Ending::Failed;
+    result.message =
+        QStringLiteral("The device has %1 of free space and the restore needs %2: free up %3 on the "
+                       "device (for example, move videos to this computer), then try again. Your "
+                       "device was not changed.")
+            .arg(formatSize(free), formatSize(restoreBytes), formatSize(restoreBytes - free));
+    return false;
+}
+
 QString FlowSteps::gainedText(const IOSDevice& device, FlowResult& result)
 {
     // A phone that restarts to finish the restore tells its free space once it is back; any

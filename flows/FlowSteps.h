@@ -22,7 +22,12 @@ protected:
     bool backupAllowed(const IOSDevice& device, FlowResult& result);
     // On success `folder` is the temporary backup folder it used.
     bool backUp(const IOSDevice& device, QDir& folder, FlowResult& result);
+    // Restores the backup of the device in `folder` in update mode: the phone keeps what it does
+    // not list.
     bool restore(const IOSDevice& device, const QDir& folder, FlowResult& result);
+    // The phone refuses a restore larger than its free space ("ErrorCode 105"): said before it
+    // is tried, with both figures.
+    bool roomForRestore(const IOSDevice& device, qint64 restoreBytes, FlowResult& result);
     // After a restore: the phone's free space now (unless it restarts) and the sentence that
     // says what it gained since `result.freeBefore`.
     QString gainedText(const IOSDevice& device, FlowResult& result);

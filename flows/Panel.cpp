@@ -1,15 +1,22 @@
 #include "Panel.h"
 
+namespace {
+// Library/Caches and tmp are in no backup, on any iOS version (Apple's guidance on what apps
+// keep out of backups, since iOS 5).
+const char cachesOutOfReach[] = "Caches and temporary files are in no backup, so a Free Up cannot reach "
+                                "them; iOS clears them itself when storage runs low.";
+} // namespace
+
 const BackupPanel& BackupPanel::systemJunk()
 {
     static const BackupPanel panel{QStringLiteral("junk"),
                                    QStringLiteral("Remove System Junk"),
                                    {{QStringLiteral("cache"), QStringLiteral("Cache Files"),
-                                     BackupCleanerKind::SystemCaches, true, false, true},
+                                     BackupCleanerKind::SystemCaches, true, false, cachesOutOfReach},
                                     {QStringLiteral("temp"), QStringLiteral("Temp Files"),
-                                     BackupCleanerKind::SystemCaches, true, false, true},
+                                     BackupCleanerKind::SystemCaches, true, false, cachesOutOfReach},
                                     {QStringLiteral("junk"), QStringLiteral("Junk Files"),
-                                     BackupCleanerKind::JunkAttachments, true, false, false}},
+                                     BackupCleanerKind::JunkAttachments, true, false, nullptr}},
                                    false,
                                    "IDS_FOUND_%1_SYCCACHE_SUC_CLEAR_%2"};
     return panel;
@@ -17,16 +24,16 @@ const BackupPanel& BackupPanel::systemJunk()
 
 const BackupPanel& BackupPanel::unwantedData()
 {
-    static const BackupPanel panel{
-        QStringLiteral("data"),
-        QStringLiteral("Delete Unwanted Data"),
-        {{QStringLiteral("messages"), QStringLiteral("Messages"), BackupCleanerKind::Messages, false, true,
-          false},
-         {QStringLiteral("safari"), QStringLiteral("Safari"), BackupCleanerKind::Safari, false, false, false},
-         {QStringLiteral("calls"), QStringLiteral("Call History"), BackupCleanerKind::CallHistory, false,
-          false, false}},
-        true,
-        "IDS_FOUND_%1_DATA_SUC_CLEAR_%2"};
+    static const BackupPanel panel{QStringLiteral("data"),
+                                   QStringLiteral("Delete Unwanted Data"),
+                                   {{QStringLiteral("messages"), QStringLiteral("Messages"),
+                                     BackupCleanerKind::Messages, false, true, nullptr},
+                                    {QStringLiteral("safari"), QStringLiteral("Safari"),
+                                     BackupCleanerKind::Safari, false, false, nullptr},
+                                    {QStringLiteral("calls"), QStringLiteral("Call History"),
+                                     BackupCleanerKind::CallHistory, false, false, nullptr}},
+                                   true,
+                                   "IDS_FOUND_%1_DATA_SUC_CLEAR_%2"};
     return panel;
 }
 

@@ -23,9 +23,10 @@ struct PanelEntry
     bool tickedByDefault = false;
     // Asked about before a Free Up that includes it.
     bool needsConfirmation = false;
-    // From iOS 10 on no backup holds it: only the restore, which removes what the backup does
-    // not list, frees it.
-    bool onlyOnDeviceFromIos10 = false;
+    // Why a Free Up cannot reach it, when it is something no backup holds; the phone keeps what
+    // a restore does not list, so only a restore that removes everything else (and makes the
+    // phone download every app again) could.
+    const char* outOfReach = nullptr;
 };
 
 // A panel whose Scan and Free Up go through a backup of the phone.

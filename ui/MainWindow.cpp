@@ -612,8 +612,10 @@ void MainWindow::scanSysCache()
         return;
     FlowGuard guard(this);
     const FlowResult result = BackupCleanFlow(m_steps).scan(BackupPanel::systemJunk(), currentDevice());
-    if (renderEnding(result))
-        m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(result.found)));
+    if (!renderEnding(result))
+        return;
+    m_lbTotalSysCache->setText(QStringLiteral("(%1)").arg(formatSize(result.found)));
+    m_lbTotalSysCache->setToolTip(result.notes.join(QLatin1Char('\n')));
 }
 
 void MainWindow::clearSysCache()

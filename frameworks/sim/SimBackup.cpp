@@ -66,10 +66,8 @@ bool swapIn(const QString& staging, const QString& target)
 
 } // namespace
 
-bool simNeverBackedUp(const SimDevice& device, const QString&, const QString& path)
+bool simNeverBackedUp(const SimDevice&, const QString&, const QString& path)
 {
-    if (!currentSystem(device))
-        return false;
     for (const char* folder : {"Library/Caches", "tmp"}) {
         const QLatin1String f(folder);
         if (path == f || path.startsWith(f + QLatin1Char('/')))
@@ -158,9 +156,32 @@ QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir&
     return QString();
 }
 
-QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, bool removeNotRestored,
+long long simRestoreRoom(const SimDevice& device)
+{
+    const long long set = device.number("DeviceFreeBytes", -1);
+    if (set >= 0)
+        return set;
+    plist_t available = device.copyValue("com.apple.disk_usage", "AmountDataAvailable");
+    uint64_t value = 0;
+    const bool known = available && plist_get_node_type(available) == PLIST_UINT;
+    if (known)
+        plist_get_uint_val(available, &value);
+    if (available)
+        plist_free(available);
+    return known ? (long long)(value) : -1;
+}
+
+bool simAppDomain(const QString& domain)
+{
+    return domain.startsWith(QLatin1String("AppDomain-")) ||
+           domain.startsWith(QLatin1String("AppDomainGroup-")) ||
+           domain.startsWith(QLatin1String("AppDomainPlugin-"));
+}
+
+QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, const SimRestoreOptions& options,
                          const std::function<bool()>& stop)
 {
+    const bool removeNotRestored = options.removeNotRestored;
     BackupManifest backupManifest;
     if (!backupManifest.locate(backupDir))
         return QStringLiteral("the backup in %1 has no manifest").arg(backupDir.absolutePath());
@@ -199,6 +220,14 @@ QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, bool re
         const MbdbRecord& r = it.value();
         const QString domain = r.domain.toText();
         const QString path = r.path.toText();
+        if (!options.systemFiles && !simAppDomain(domain))
+            continue;
+        // A folder's own record may name the domain itself (an empty path).
+        if (path.isEmpty() && (r.mode & 0170000) == 040000 && safeRelative(domain) &&
+            !domain.contains(QLatin1Char('/'))) {
+            QDir().mkpath(staging.absoluteFilePath(domain));
+            continue;
+        }
         if (!safeRelative(domain) || domain.contains(QLatin1Char('/')) || !safeRelative(path)) {
             removeDirectory(staging.absolutePath());
             return QStringLiteral("the backup lists a path outside its domain: %1-%2").arg(domain, path);
@@ -226,18 +255,14 @@ QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, bool re
     }
     if (!swapIn(staging.absolutePath(), deviceFolder + QStringLiteral("/files")))
         return QStringLiteral("cannot put the restored files in place");
-    // The apps' caches and temporary files are in no backup: removing what was not restored
-    // takes them too.
-    if (removeNotRestored && currentSystem(device)) {
+    // A migration: every app downloads again from the store, its container empty until then.
+    if (removeNotRestored) {
         const QDir containers(deviceFolder + QStringLiteral("/containers"));
         for (const QString& app : containers.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            for (const char* folder : {"Library/Caches", "Library/tmp", "tmp"}) {
-                const QString path =
-                    containers.absoluteFilePath(app + QLatin1Char('/') + QLatin1String(folder));
-                removeDirectory(path);
-                QDir().mkpath(path);
-            }
+            removeDirectory(containers.absoluteFilePath(app));
+            QDir().mkpath(containers.absoluteFilePath(app));
         }
+        device.setFlag("AppsAwaitingDownload", true);
     }
     return QString();
 }

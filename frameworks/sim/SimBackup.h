@@ -10,8 +10,9 @@
 // Backing a simulated phone up and restoring it, as the phone itself does: shared by the
 // simulated backup tool and the emulated phone's backup service.
 
-// Whether the phone leaves a file out of every backup: from iOS 10 on, caches and temporary files
-// (Library/Caches/ and tmp/ of every domain) never go into one.
+// Whether the phone leaves a file out of every backup: caches and temporary files (Library/Caches/
+// and tmp/ of every domain) never go into one, on any iOS version (Apple's guidance on what apps
+// keep out of backups, since iOS 5: "Library/Caches" and "tmp" are not backed up).
 bool simNeverBackedUp(const SimDevice& device, const QString& domain, const QString& path);
 
 // Writes a whole backup of the phone into an empty folder: one file per record named by the
@@ -20,10 +21,31 @@ bool simNeverBackedUp(const SimDevice& device, const QString& domain, const QStr
 // Status.plist that says "finished". Empty on success, else what went wrong.
 QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir& folder);
 
-// Puts a backup folder on the phone: every file the manifest lists is written; with
-// `removeNotRestored` every other file of the domains the phone keeps is removed, and so are the
-// caches and temporary files of its apps, which no backup holds. The phone's files change in one
-// step at the end, so a run that stops half-way leaves them as they were. `stop` is asked between
-// files. Empty on success, else what went wrong.
-QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, bool removeNotRestored,
+// The restore options a phone is given (mobilebackup2's "Restore" request, as idevicebackup2's
+// tools/idevicebackup2.c sets them).
+struct SimRestoreOptions
+{
+    // "RemoveItemsNotRestored" (idevicebackup2 --remove): a migration, not a clean-up. The phone
+    // removes every file the backup does not list and then downloads every app again from the
+    // store, their containers empty until then (pymobiledevice3 issue 1053, iOS 16.7).
+    bool removeNotRestored = false;
+    // "RestoreSystemFiles" (--system): without it nothing outside the apps' own domains, HomeDomain
+    // included, is restored (libimobiledevice issue 786, pymobiledevice3 issue 1053).
+    bool systemFiles = false;
+};
+
+// Puts a backup folder on the phone. In update mode (no removal) the phone keeps every file the
+// backup does not list and overwrites those it lists. The phone's files change in one step at the
+// end, so a run that stops half-way leaves them as they were. `stop` is asked between files.
+// Empty on success, else what went wrong.
+QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, const SimRestoreOptions& options,
                          const std::function<bool()>& stop = {});
+
+// The free bytes a phone checks a restore against: it refuses one larger than that with
+// "ErrorCode 105: Insufficient free disk space on device to restore (free < size)"
+// (libimobiledevice issue 460). "AmountDataAvailable" of "com.apple.disk_usage", or the switch
+// "DeviceFreeBytes" where a test sets it; -1 when neither says.
+long long simRestoreRoom(const SimDevice& device);
+
+// The domains restored without "RestoreSystemFiles": those of apps.
+bool simAppDomain(const QString& domain);

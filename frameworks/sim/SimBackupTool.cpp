@@ -1,8 +1,8 @@
 // The backup tool for simulated devices. A backup writes <root>/<UDID>/ as the phone would (see
-// SimBackup.h); a restore puts the backup on the phone and removes what it does not list, as
-// idevicebackup2 restore --remove asks a phone to. Both work aside and swap in at the end, so a
-// run that is killed half-way leaves the previous state. Switches: "BackupSeconds" (how long a run
-// takes, to see progress), "BackupError" (a backup fails with this text), "FindMyIPhone" (a
+// SimBackup.h); a restore puts the backup on the phone in update mode with system files, as
+// idevicebackup2 restore --system asks a phone to: what the backup does not list stays. Both work aside and
+// swap in at the end, so a run that is killed half-way leaves the previous state. Switches: "BackupSeconds"
+// (how long a run takes, to see progress), "BackupError" (a backup fails with this text), "FindMyIPhone" (a
 // restore is refused), "DeviceFreeBytes" (a restore larger than this is refused).
 #include "BackupManifest.h"
 #include "BackupStatus.h"
@@ -129,7 +129,7 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     qint64 required = 0;
     for (const MbdbRecord& r : backupManifest.records())
         required += qint64(r.size);
-    const long long free = device.number("DeviceFreeBytes", -1);
+    const long long free = simRestoreRoom(device);
     if (free >= 0 && free < required)
         return fail(
             QStringLiteral("ErrorCode 105: Insufficient free disk space on device to restore (%1 < %2) "
@@ -140,7 +140,11 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     takeTime(device, "Restore");
     if (!device.exists())
         return fail(QStringLiteral("the device was disconnected during the restore."));
-    const QString problem = restoreSimBackup(device, backupDir, true, [&device] { return !device.exists(); });
+    // The options the real-device tool gives idevicebackup2: system files, nothing removed.
+    SimRestoreOptions options;
+    options.systemFiles = true;
+    const QString problem =
+        restoreSimBackup(device, backupDir, options, [&device] { return !device.exists(); });
     if (!problem.isEmpty())
         return failOrGone(device, "restore", problem);
     say(QStringLiteral("Restore Successful."));

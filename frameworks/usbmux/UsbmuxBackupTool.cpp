@@ -1,6 +1,6 @@
 // The backup tool for real devices: takes the program's two command lines and runs idevicebackup2
-// (restore with --remove). Every failure ends with a line holding "Error", which is what the
-// program looks for; progress goes out as "Progress: N%" lines.
+// (a restore in update mode: the phone keeps what the backup does not list). Every failure ends with a line
+// holding "Error", which is what the program looks for; progress goes out as "Progress: N%" lines.
 #include "BackupToolArguments.h"
 
 #include <QCoreApplication>
@@ -212,11 +212,13 @@ int main(int argc, char* argv[])
         if (!standIn)
             return fail(QStringLiteral("the backup in %1 cannot be prepared for restoring.").arg(root));
     }
-    // --remove: the phone removes what the backup no longer lists ("RemoveItemsNotRestored"),
-    // without which a dropped record frees nothing.
+    // Update mode: --system ("RestoreSystemFiles"), without which nothing of HomeDomain is
+    // restored; never --remove ("RemoveItemsNotRestored"), with which the phone removes what the
+    // backup does not list and downloads every app again (pymobiledevice3 issue 1053). The phone
+    // reboots to put the files in place; --skip-apps writes no list of apps to reinstall.
     const int rc = runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("-s"), args.source,
                                       QStringLiteral("restore"), QStringLiteral("--system"),
-                                      QStringLiteral("--remove"), QStringLiteral("--skip-apps"), root},
+                                      QStringLiteral("--skip-apps"), root},
                                      args.udid, "restore");
     if (standIn)
         QFile::remove(info);

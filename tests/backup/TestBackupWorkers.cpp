@@ -125,7 +125,6 @@ private slots:
         deviceFile(phone, QStringLiteral("AppDomain-com.example/Library/Caches/keep.db"),
                    QByteArray(10, 'k'));
         const IOSDevice device = attach();
-        const auto before = BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
 
         QDir folder;
         QVERIFY(backup(device, &folder).succeeded);
@@ -134,19 +133,22 @@ private slots:
         const QDir d(folder.filePath(device.uniqueDeviceId));
         QVERIFY(IOSMobileBackupThread::isReusableBackup(d, device.productVersion));
 
+        // Library/Caches is in no backup, on iOS 9 too (Apple's guidance on app backups since iOS 5):
+        // the cache cleaner finds nothing to clear.
         StepMonitor monitor;
         IOSClearSysThread cleaner(d, &monitor, nullptr);
         QVERIFY(runWorker(cleaner, monitor).succeeded);
-        QCOMPARE(cleaner.clearedBytes, 4300);
+        QCOMPARE(cleaner.clearedBytes, 0);
 
+        // A restore in update mode keeps what the backup does not list, among it a file that came
+        // after the backup (pymobiledevice3 issue 1053; libimobiledevice tools/idevicebackup2.c).
+        deviceFile(phone, QStringLiteral("MediaDomain/DCIM/100APPLE/IMG_0002.JPG"), "new");
+        const auto beforeRestore =
+            BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
         const WorkerRun r = restore(device, folder);
         QVERIFY2(r.succeeded, qPrintable(r.reports.join(QLatin1Char('\n'))));
         QVERIFY(QFile::exists(d.filePath(QStringLiteral("Info.plist"))));
-        auto after = BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
-        auto expected = before;
-        expected.remove(QStringLiteral("HomeDomain/Library/Caches/com.apple.x/cache.db"));
-        expected.remove(QStringLiteral("RootDomain/Library/Caches/locationd/cache.plist"));
-        QCOMPARE(after, expected);
+        QCOMPARE(BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files")))), beforeRestore);
 
         // The next backup of the same system version builds on this one.
         QVERIFY(backup(device).succeeded);

@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(recorded(),
                  (QStringList{QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("-s"),
                               QStringLiteral("UDID"), QStringLiteral("restore"), QStringLiteral("--system"),
-                              QStringLiteral("--remove"), QStringLiteral("--skip-apps"), root,
+                              QStringLiteral("--skip-apps"), root,
                               QStringLiteral("info-present")}));
         QVERIFY(!QFile::exists(root + QStringLiteral("/UDID/Info.plist")));
     }

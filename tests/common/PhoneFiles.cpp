@@ -7,6 +7,11 @@ QMap<QString, QByteArray> phoneFiles(const SimDeviceFolder& phone)
     return BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("files"))));
 }
 
+QMap<QString, QByteArray> containerFiles(const SimDeviceFolder& phone)
+{
+    return BackupFixture::snapshot(QDir(phone.dir().filePath(QStringLiteral("containers"))));
+}
+
 qint64 sizeOf(const QMap<QString, QByteArray>& files, const std::function<bool(const QString&)>& select)
 {
     qint64 total = 0;

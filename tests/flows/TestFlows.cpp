@@ -1,6 +1,7 @@
 #include "AppCacheFlow.h"
 #include "AppFolders.h"
 #include "BackupCleanFlow.h"
+#include "BackupManifest.h"
 #include "FixtureDatabases.h"
 #include "PhoneFiles.h"
 #include "SimPhoneBuilder.h"
@@ -22,10 +23,14 @@ class RecordingSteps : public StepRunner
 public:
     QStringList steps;
     int cancelAt = -1;
+    // Called with each step's worker class before it runs.
+    std::function<void(const QString&)> before;
 
     bool run(QThread& worker, StepMonitor& monitor) override
     {
         steps << QString::fromLatin1(worker.metaObject()->className());
+        if (before)
+            before(steps.last());
         if (steps.size() - 1 == cancelAt)
             QObject::connect(
                 &worker, &QThread::started, &monitor, [&monitor] { monitor.cancel(); }, Qt::QueuedConnection);
@@ -105,15 +110,16 @@ private slots:
                                QStringLiteral("IOSClearMMSAttaThread")};
         QTest::newRow("junk scan") << "junk"
                                    << "9.3.5" << false << QStringList() << junk;
-        QTest::newRow("junk free-up: one cache cleaner for both entries")
+        // No backup holds caches or tmp on any iOS version (Apple's guidance on app backups since
+        // iOS 5): one cache cleaner for both entries finds nothing, and nothing is restored.
+        QTest::newRow("junk free-up on iOS 9, caches only")
             << "junk"
             << "9.3.5" << true << QStringList{QStringLiteral("cache"), QStringLiteral("temp")}
-            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep, restoreStep};
-        // From iOS 10 no backup holds the caches: only the restore frees them, whatever was edited.
+            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep};
         QTest::newRow("junk free-up on iOS 14, caches only")
             << "junk"
             << "14.8" << true << QStringList{QStringLiteral("temp")}
-            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep, restoreStep};
+            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep};
         QTest::newRow("junk free-up on iOS 14, junk only")
             << "junk"
             << "14.8" << true << QStringList{QStringLiteral("junk")}
@@ -145,9 +151,121 @@ private slots:
             QCOMPARE(result.closingText, QStringLiteral("Successfully deleted 0.0 KB data.(Total:0.0 KB)."));
         if (!freeUp)
             QVERIFY(result.closingText.isEmpty());
-        if (panel == QLatin1String("junk") && !freeUp)
+        if (panel == QLatin1String("junk") && !freeUp) {
             QCOMPARE(result.item(QStringLiteral("temp"))->countedWith, QStringLiteral("cache"));
+            QCOMPARE(result.item(QStringLiteral("cache"))->found, 0);
+            QCOMPARE(result.notes.size(), 1);
+        }
         phone->remove();
+    }
+
+    // A Free Up restores only what changed, in update mode: the edited database with empty logs,
+    // an empty file for each dropped record, and the folders above them (the partial restore of
+    // JJTech0130/TrollRestore, sparserestore/backup.py). A phone refuses a restore larger than its
+    // free space (libimobiledevice issue 460): the small one goes through where the whole backup
+    // would not fit, and one that does not fit either is not tried.
+    void freeUpRestoresOnlyWhatChanged_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("iOS 9, Manifest.mbdb") << "9.3.5";
+        QTest::newRow("iOS 14, Manifest.db") << "14.8";
+    }
+
+    void freeUpRestoresOnlyWhatChanged()
+    {
+        QFETCH(QString, version);
+        qint64 whole = 0;
+        auto [phone, device] = attach(version);
+        for (const QByteArray& bytes : phoneFiles(*phone))
+            whole += bytes.size();
+        auto room = [&phone = *phone](qint64 bytes) {
+            phone.setValues(QStringLiteral("com.apple.disk_usage"),
+                            {{QStringLiteral("TotalDataCapacity"), qint64(64000000000)},
+                             {QStringLiteral("AmountDataAvailable"), bytes}});
+        };
+        room(whole / 2);
+        const auto before = phoneFiles(*phone);
+        const QString partial = m_backups.filePath(
+            QStringLiteral("__vantelmoor_iosbk_temp/%1.changes/%1").arg(device.uniqueDeviceId));
+        ManifestMap listed;
+        QByteArray status;
+        RecordingSteps runner;
+        runner.before = [&](const QString& step) {
+            if (step != restoreStep)
+                return;
+            BackupManifest manifest;
+            if (manifest.locate(QDir(partial))) {
+                manifest.read();
+                listed = manifest.records();
+            }
+            QFile f(partial + QStringLiteral("/Status.plist"));
+            if (f.open(QIODevice::ReadOnly))
+                status = f.readAll();
+        };
+        const FlowResult result =
+            BackupCleanFlow(runner).freeUp(BackupPanel::unwantedData(), device, {QStringLiteral("messages")});
+        QVERIFY2(result.completed(), qPrintable(result.message));
+        QVERIFY(result.restored);
+        QVERIFY(status.contains("finished"));
+        QVERIFY(!QFileInfo::exists(partial)); // gone once restored
+
+        QStringList files;
+        for (const MbdbRecord& r : std::as_const(listed)) {
+            const QString path = r.domain.toText() + QLatin1Char('/') + r.path.toText();
+            if ((r.mode & 0170000) == 040000) {
+                QVERIFY2(path.startsWith(QLatin1String("HomeDomain/")) ||
+                             path.startsWith(QLatin1String("MediaDomain/")),
+                         qPrintable(path));
+                continue;
+            }
+            files << path;
+            QVERIFY2(before.contains(path) || path.endsWith(QLatin1String("-wal")) ||
+                         path.endsWith(QLatin1String("-shm")),
+                     qPrintable(path));
+            // Beside the database, only what the messages cleaner drops: attachments, parts, drafts.
+            QVERIFY2(path.contains(QLatin1String("/Library/SMS/")), qPrintable(path));
+            if (!path.endsWith(QLatin1String("/sms.db")))
+                QCOMPARE(r.size, 0u);
+        }
+        QVERIFY(files.contains(QStringLiteral("HomeDomain/Library/SMS/sms.db")));
+        QVERIFY(files.contains(QStringLiteral("HomeDomain/Library/SMS/sms.db-wal")));
+        QVERIFY(files.contains(QStringLiteral("HomeDomain/Library/SMS/sms.db-shm")));
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (it.key().contains(QLatin1String("Library/SMS/Attachments/")))
+                QVERIFY2(files.contains(it.key()), qPrintable(it.key()));
+        }
+
+
+        // On the phone: no messages, the attachments empty, everything else as it was.
+        const QString sms =
+            SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
+        const auto after = phoneFiles(*phone);
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (!files.contains(it.key()))
+                QCOMPARE(after.value(it.key()), it.value());
+            else if (!it.key().endsWith(QLatin1String("/sms.db")))
+                QVERIFY(after.value(it.key()).isEmpty());
+        }
+
+        // A phone too full for even the changes: said before any restore, nothing changed.
+        auto [full, fullDevice] = attach(version);
+        const auto fullBefore = phoneFiles(*full);
+        full->setValues(QStringLiteral("com.apple.disk_usage"),
+                        {{QStringLiteral("TotalDataCapacity"), qint64(64000000000)},
+                         {QStringLiteral("AmountDataAvailable"), qint64(100)}});
+        RecordingSteps refused;
+        const FlowResult tooFull = BackupCleanFlow(refused).freeUp(BackupPanel::unwantedData(), fullDevice,
+                                                                   {QStringLiteral("messages")});
+        QCOMPARE(tooFull.ending, FlowResult::Ending::Failed);
+        QVERIFY2(
+            tooFull.message.startsWith(QStringLiteral("The device has 0.1 KB of free space and the restore "
+                                                      "needs ")),
+            qPrintable(tooFull.message));
+        QVERIFY(!refused.steps.contains(restoreStep));
+        QCOMPARE(phoneFiles(*full), fullBefore);
+        phone->remove();
+        full->remove();
     }
 
     // Cancel at each step of a Free Up ends the flow there; before the restore the phone keeps
@@ -212,8 +330,8 @@ private slots:
         phone->remove();
     }
 
-    // Containers the phone keeps closed: the app cache step, then a backup and restore.
-    void appsRefusedContainersFallBack()
+    // Containers the phone keeps closed are named and left alone: no backup, no restore.
+    void appsRefusedContainersAreNamed()
     {
         auto [phone, device] = attach(QStringLiteral("9.3.5"), [](SimDeviceFolder& p) {
             p.setSwitch(QStringLiteral("RefusedContainers"), SimPhonePaths::appIdentifiers(1));
@@ -233,13 +351,12 @@ private slots:
         runner.steps.clear();
         const FlowResult freed = flow.freeUp(device, apps);
         QVERIFY2(freed.completed(), qPrintable(freed.message));
-        QCOMPARE(runner.steps,
-                 (QStringList{QStringLiteral("IOSClearAppCacheThread"), backupStep, restoreStep}));
-        QVERIFY2(
-            freed.closingText.contains(QStringLiteral("The caches of 1 app whose container the device keeps "
-                                                      "closed were freed through a backup and restore.")),
-            qPrintable(freed.closingText));
+        QCOMPARE(runner.steps, QStringList{QStringLiteral("IOSClearAppCacheThread")});
+        QVERIFY2(freed.closingText.contains(QStringLiteral("keeps the containers of %1 closed")
+                                                .arg(SimPhonePaths::appIdentifiers(1).first())),
+                 qPrintable(freed.closingText));
         QCOMPARE(freed.cleared, scan.found);
+        QVERIFY(!freed.restored);
 
         // With every container open, no backup: the closing text is the worker's own count.
         runner.steps.clear();

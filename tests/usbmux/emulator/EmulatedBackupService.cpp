@@ -12,8 +12,8 @@
 // after the last file. Refusals carry the texts phones give ("... (MBErrorDomain/211)").
 //
 // Switches of the phone: "BackupSeconds" (time a transfer takes), "BackupError" (a backup fails
-// with this text), "FindMyIPhone" (a restore is refused), "DeviceFreeBytes" (a larger restore is
-// refused). A restore asked to reboot ("RestoreShouldReboot" not false) makes the phone go away
+// with this text), "FindMyIPhone" (a restore is refused); a restore larger than the phone's free space is
+// refused (simRestoreRoom). A restore asked to reboot ("RestoreShouldReboot" not false) makes the phone go away
 // and come back ("RebootingUntilMs").
 #include "EmulatedBackupService.h"
 
@@ -459,7 +459,9 @@ bool restore(SimSocket& socket, plist_t request)
             plist_get_bool_val(node, &value);
         return value != 0;
     };
-    const bool removeNotRestored = option("RemoveItemsNotRestored", false);
+    SimRestoreOptions restoreOptions;
+    restoreOptions.removeNotRestored = option("RemoveItemsNotRestored", false);
+    restoreOptions.systemFiles = option("RestoreSystemFiles", false);
     const bool reboot = option("RestoreShouldReboot", true);
     const std::string password = options ? plistDictString(options, "Password") : std::string();
     std::string source = plistDictString(request, "SourceIdentifier");
@@ -514,7 +516,7 @@ bool restore(SimSocket& socket, plist_t request)
         if ((it.value().mode & 0170000) == 0100000)
             files << from + QLatin1Char('/') + into.relativeFilePath(manifest.filePath(it.key()));
     }
-    const long long freeBytes = device.number("DeviceFreeBytes", -1);
+    const long long freeBytes = simRestoreRoom(device);
     if (freeBytes >= 0 && freeBytes < required) {
         finish(
             socket, 105,
@@ -539,7 +541,7 @@ bool restore(SimSocket& socket, plist_t request)
         return false;
     }
     const QString problem =
-        restoreSimBackup(device, into, removeNotRestored, [&device] { return !device.exists(); });
+        restoreSimBackup(device, into, restoreOptions, [&device] { return !device.exists(); });
     if (!problem.isEmpty()) {
         finish(socket, 1, problem + QStringLiteral(" (MBErrorDomain/1)"));
         return false;
