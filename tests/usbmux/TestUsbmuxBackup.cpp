@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QDirIterator>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -28,6 +29,12 @@
 #include <csignal>
 
 namespace {
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // Acts once on the first progress dialog whose status says `status`, once it has run a moment.
 class DuringStep : public QObject
 {
@@ -283,9 +290,62 @@ private slots:
         QCOMPARE(phoneFiles(*phone), before);
     }
 
+    // The restore options as a phone takes them, through Debian's idevicebackup2 itself:
+    // without "RestoreSystemFiles" (--system) nothing of HomeDomain is restored (libimobiledevice
+    // issue 786); "RemoveItemsNotRestored" (--remove) is a migration that removes what the backup
+    // does not list and has every app download again, its container empty until then
+    // (pymobiledevice3 issue 1053).
+    void restoreOptionsAsThePhoneTakesThem()
+    {
+        auto phone = plugIn(true);
+        QVERIFY(phone);
+        QTemporaryDir backups;
+        auto run = [&](const QStringList& arguments) {
+            QProcess tool;
+            tool.setProcessChannelMode(QProcess::MergedChannels);
+            tool.start(QStringLiteral("/usr/bin/idevicebackup2"),
+                       QStringList{QStringLiteral("-u"), phone->udid()} + arguments +
+                           QStringList{backups.path()});
+            const bool ended = tool.waitForFinished(60000);
+            const QByteArray output = tool.readAll();
+            return ended && tool.exitCode() == 0 ? QByteArray() : output + QByteArray("(failed)");
+        };
+        QCOMPARE(run({QStringLiteral("backup")}), QByteArray());
+        const QString prefs =
+            SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"),
+                                QStringLiteral("Library/Preferences/com.apple.springboard.plist"));
+        const QByteArray original = readAll(prefs);
+        SimDeviceFolder::writeFile(prefs, "changed since the backup");
+        const QString arrived = SimPhonePaths::file(*phone, QStringLiteral("MediaDomain"),
+                                                    QStringLiteral("DCIM/100APPLE/IMG_7777.JPG"));
+        SimDeviceFolder::writeFile(arrived, "arrived during the backup");
+        const auto containers = containerFiles(*phone);
+
+        QCOMPARE(
+            run({QStringLiteral("restore"), QStringLiteral("--no-reboot"), QStringLiteral("--skip-apps")}),
+            QByteArray());
+        QCOMPARE(readAll(prefs), QByteArray("changed since the backup"));
+        QVERIFY(QFile::exists(arrived));
+
+        QCOMPARE(run({QStringLiteral("restore"), QStringLiteral("--system"), QStringLiteral("--no-reboot"),
+                      QStringLiteral("--skip-apps")}),
+                 QByteArray());
+        QCOMPARE(readAll(prefs), original);
+        QVERIFY(QFile::exists(arrived)); // update mode keeps what the backup does not list
+        QCOMPARE(containerFiles(*phone), containers);
+
+        QCOMPARE(run({QStringLiteral("restore"), QStringLiteral("--system"), QStringLiteral("--remove"),
+                      QStringLiteral("--no-reboot"), QStringLiteral("--skip-apps")}),
+                 QByteArray());
+        QVERIFY(!QFile::exists(arrived));
+        QVERIFY(phone->switchValue(QStringLiteral("AppsAwaitingDownload")).toBool());
+        QVERIFY(!containers.isEmpty());
+        QVERIFY(containerFiles(*phone).isEmpty());
+    }
+
     // Current iOS opens only developer-signed apps' containers. Over TLS 1.3 services: the Scan
-    // measures two apps and shows a dash for the third; Free Up cleans two over AFC and frees the
-    // third through idevicebackup2's backup and removing restore.
+    // measures two apps and shows a dash for the third; Free Up cleans two over AFC and leaves the
+    // third alone, naming it.
     void aMixOfOpenAndClosedContainers()
     {
         const QStringList ids = SimPhonePaths::appIdentifiers(3);
