@@ -68,8 +68,24 @@ void IOSMobileBackupThread::run()
         WorkerReport::succeed(m_monitor);
     } catch (const std::exception& e) {
         removeDirectory(d);
-        WorkerReport::error(m_monitor,
-                            escapeAngleBrackets(QString::fromUtf8(e.what())) +
-                                QStringLiteral("<br/><br/>Note: You can restart your device to try again."));
+        WorkerReport::error(m_monitor, failureText(QString::fromUtf8(e.what())));
     }
+}
+
+QString IOSMobileBackupThread::failureText(const QString& toolOutput)
+{
+    // The phone's own refusals are advice, not a fault: restarting changes nothing.
+    if (toolOutput.contains(QLatin1String("MBErrorDomain/208")) ||
+        toolOutput.contains(QLatin1String("Device locked"), Qt::CaseInsensitive))
+        return QStringLiteral(
+            "The device did not allow the backup. Unlock it and enter its passcode on the device "
+            "when it asks (from iOS 16.1 it asks each time a backup starts), then try again. "
+            "Your device was not changed.");
+    if (toolOutput.contains(QLatin1String("MBErrorDomain/212")) ||
+        toolOutput.contains(QLatin1String("until Setup is finished"), Qt::CaseInsensitive))
+        return QStringLiteral(
+            "The device is still being set up and makes no backup until it is done. Finish the "
+            "set-up on the device, then try again. Your device was not changed.");
+    return escapeAngleBrackets(toolOutput) +
+           QStringLiteral("<br/><br/>Note: You can restart your device to try again.");
 }

@@ -20,6 +20,9 @@ public:
     QDir backupFolder() const { return m_backupFolder; }
     // True when the device's folder holds a finished backup of this system version.
     static bool isReusableBackup(const QDir& deviceFolder, const QString& productVersion);
+    // The text shown for a failed backup: advice for the phone's own refusals (passcode not
+    // entered, set-up not finished), else the tool's output, escaped.
+    static QString failureText(const QString& toolOutput);
 
 public slots:
     void backupUpdate(double pg, QString status1, QString status2);

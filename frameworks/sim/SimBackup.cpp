@@ -8,6 +8,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -154,6 +155,19 @@ QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir&
         !writePlist(folder.filePath(QStringLiteral("Status.plist")), status))
         return QStringLiteral("cannot write the backup's lists");
     return QString();
+}
+
+SimRefusal simBackupRefusal(const SimDevice& device)
+{
+    if (device.flag("SetupNotFinished"))
+        return {212, QStringLiteral("Unable to backup until Setup is finished (MBErrorDomain/212)")};
+    const QStringList version = rootValue(device, "ProductVersion").split(QLatin1Char('.'));
+    const int major = version.value(0).toInt();
+    const bool asksPasscode = major > 16 || (major == 16 && version.value(1).toInt() >= 1);
+    if (!asksPasscode || !device.flag("PasscodeNotEntered"))
+        return {};
+    QThread::msleep(ulong(device.number("PasscodeWaitSeconds", 180) * 1000));
+    return {208, QStringLiteral("Device locked (MBErrorDomain/208)")};
 }
 
 long long simRestoreRoom(const SimDevice& device)

@@ -96,6 +96,10 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
     const std::vector<std::string> failure = device.strings("BackupError");
     if (!failure.empty())
         return fail(QString::fromStdString(failure.front()));
+    // As idevicebackup2 prints the phone's answer.
+    const SimRefusal refusal = simBackupRefusal(device);
+    if (refusal.code)
+        return fail(QStringLiteral("ErrorCode %1: %2").arg(refusal.code).arg(refusal.text));
     const QString problem = writeSimBackup(device, args.udid, QDir(staging));
     if (!problem.isEmpty())
         return failOrGone(device, "backup", problem);

@@ -174,6 +174,22 @@ private slots:
                  qPrintable(r.reports.at(0)));
         QVERIFY(r.reports.at(0).contains(
             QStringLiteral("<br/><br/>Note: You can restart your device to try again.")));
+
+        // From iOS 16.1 the phone asks for its passcode when a backup starts; unanswered, it says
+        // "Device locked" (208; libimobiledevice issues 1380, 1601, 1692): advice, never a restart.
+        phone.setSwitch(QStringLiteral("BackupError"), QStringList());
+        phone.setSwitch(QStringLiteral("PasscodeNotEntered"), true);
+        phone.setSwitch(QStringLiteral("PasscodeWaitSeconds"), 0);
+        phone.setRootValue(QStringLiteral("ProductVersion"), QStringLiteral("16.1"));
+        const IOSDevice locked = mobiledevice_read_device(m_arrived.last());
+        const WorkerRun refused = backup(locked);
+        QVERIFY(!refused.succeeded);
+        QVERIFY2(refused.reports.value(0).startsWith(QStringLiteral("The device did not allow the backup.")),
+                 qPrintable(refused.reports.value(0)));
+        QVERIFY(!refused.reports.value(0).contains(QStringLiteral("restart")));
+        // Before 16.1 there is no such prompt.
+        phone.setRootValue(QStringLiteral("ProductVersion"), QStringLiteral("16.0"));
+        QVERIFY(backup(mobiledevice_read_device(m_arrived.last())).succeeded);
         phone.remove();
     }
 

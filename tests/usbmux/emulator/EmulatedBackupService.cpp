@@ -13,8 +13,8 @@
 //
 // Switches of the phone: "BackupSeconds" (time a transfer takes), "BackupError" (a backup fails
 // with this text), "FindMyIPhone" (a restore is refused); a restore larger than the phone's free space is
-// refused (simRestoreRoom). A restore asked to reboot ("RestoreShouldReboot" not false) makes the phone go away
-// and come back ("RebootingUntilMs").
+// refused (simRestoreRoom). A restore asked to reboot ("RestoreShouldReboot" not false) makes the phone go
+// away and come back ("RebootingUntilMs").
 #include "EmulatedBackupService.h"
 
 #include "BackupManifest.h"
@@ -335,6 +335,11 @@ void backup(SimSocket& socket, plist_t request)
     const std::vector<std::string> failure = device.strings("BackupError");
     if (!failure.empty()) {
         finish(socket, 1, QString::fromStdString(failure.front()) + QStringLiteral(" (MBErrorDomain/1)"));
+        return;
+    }
+    const SimRefusal refusal = simBackupRefusal(device);
+    if (refusal.code) {
+        finish(socket, uint64_t(refusal.code), refusal.text);
         return;
     }
     QTemporaryDir made;
