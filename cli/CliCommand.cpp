@@ -242,6 +242,8 @@ int CliCommand::runPanel(const QString& command, const QString& panel, const IOS
                     return Cancelled;
             }
         }
+        if (freeUp && !m_quiet && !m_json)
+            std::fprintf(stderr, "%s\n", qUtf8Printable(FlowSteps::findMyReminder()));
         BackupCleanFlow flow(*m_steps);
         const FlowResult result = freeUp ? flow.freeUp(*backup, device, ticked) : flow.scan(*backup, device);
         return finish(panel, device, result, freeUp);

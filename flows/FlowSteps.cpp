@@ -8,6 +8,13 @@
 #include "StepMonitor.h"
 #include "StepRunner.h"
 
+QString FlowSteps::findMyReminder()
+{
+    return QStringLiteral(
+        "Find My must be off on the device for the restore (Settings > your name > Find My > "
+        "Find My iPhone); with it on, the device refuses the restore.");
+}
+
 bool FlowSteps::step(QThread& worker, StepMonitor& monitor, FlowResult& result)
 {
     if (m_runner.run(worker, monitor))

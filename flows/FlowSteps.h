@@ -16,6 +16,11 @@ class FlowSteps
 public:
     explicit FlowSteps(StepRunner& runner) : m_runner(runner) {}
 
+    // Said before the backup of a Free Up: a phone with Find My on refuses every restore ("Find
+    // My iPhone must be disabled before restoring (MBErrorDomain/211)"), and nothing it tells
+    // beforehand says so.
+    static QString findMyReminder();
+
 protected:
     bool step(QThread& worker, StepMonitor& monitor, FlowResult& result);
     // The phone's backup settings allow a backup and restore; otherwise the result says why.

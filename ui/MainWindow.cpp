@@ -625,7 +625,9 @@ void MainWindow::clearSysCache()
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
     const BackupPanel& panel = BackupPanel::systemJunk();
+    statusBar()->showMessage(FlowSteps::findMyReminder());
     const FlowResult result = BackupCleanFlow(m_steps).freeUp(panel, device, tickedEntries(panel));
+    statusBar()->clearMessage();
     refreshStorageAfter(device, result);
     renderEnding(result);
 }
@@ -658,7 +660,9 @@ void MainWindow::clearRemoveData()
     }
     FlowGuard guard(this);
     const IOSDevice device = currentDevice();
+    statusBar()->showMessage(FlowSteps::findMyReminder());
     const FlowResult result = BackupCleanFlow(m_steps).freeUp(panel, device, ticked);
+    statusBar()->clearMessage();
     refreshStorageAfter(device, result);
     renderEnding(result);
 }

@@ -185,11 +185,14 @@ private slots:
         const auto before = phoneFiles(*phone);
         const CliRun r = cli({QStringLiteral("free-up"), QStringLiteral("junk")}, [](QProcess& p) {
             p.setReadChannel(QProcess::StandardError);
-            p.waitForReadyRead(10000); // the backup's first line
+            p.waitForReadyRead(10000); // the reminder, or the backup's first line
             QTest::qWait(500);
             ::kill(pid_t(p.processId()), SIGINT);
         });
         QCOMPARE(r.status, 130);
+        // Before the backup: a phone with Find My on refuses the restore (MBErrorDomain/211).
+        QVERIFY2(r.err.startsWith(QStringLiteral("Find My must be off on the device for the restore")),
+                 qPrintable(r.err));
         QVERIFY2(r.err.contains(QStringLiteral("Cancelled.")), qPrintable(r.err));
         QCOMPARE(phoneFiles(*phone), before);
         phone->remove();
