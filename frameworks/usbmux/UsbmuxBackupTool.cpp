@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -12,7 +13,6 @@
 #include <QThread>
 
 #include <libimobiledevice/libimobiledevice.h>
-#include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>
 #include <usbmuxd.h>
 
@@ -29,35 +29,19 @@ int fail(const QString& text, int code = 1)
     return code;
 }
 
-// The bytes the device holds, or -1 when it cannot be asked.
-qint64 deviceUsedBytes(const QString& udid)
+// The size of the device's last backup in `root`, the best measure of the next one; 0 when there
+// is none. What the phone holds (capacity less available) is no measure: it counts the system and
+// the apps, which no backup holds.
+qint64 previousBackupBytes(const QString& root, const QString& udid)
 {
-    idevice_t device = nullptr;
-    if (idevice_new_with_options(&device, udid.toUtf8().constData(), IDEVICE_LOOKUP_USBMUX) !=
-        IDEVICE_E_SUCCESS)
-        return -1;
-    lockdownd_client_t client = nullptr;
-    qint64 used = -1;
-    if (lockdownd_client_new_with_handshake(device, &client, "spacewell-backup") == LOCKDOWN_E_SUCCESS) {
-        plist_t usage = nullptr;
-        if (lockdownd_get_value(client, "com.apple.disk_usage", nullptr, &usage) == LOCKDOWN_E_SUCCESS &&
-            usage) {
-            uint64_t total = 0;
-            uint64_t available = 0;
-            plist_t t = plist_dict_get_item(usage, "TotalDataCapacity");
-            plist_t a = plist_dict_get_item(usage, "AmountDataAvailable");
-            if (t && a) {
-                plist_get_uint_val(t, &total);
-                plist_get_uint_val(a, &available);
-                used = qint64(total) - qint64(available);
-            }
-        }
-        if (usage)
-            plist_free(usage);
-        lockdownd_client_free(client);
+    qint64 total = 0;
+    QDirIterator it(QDir(root).filePath(udid), QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
     }
-    idevice_free(device);
-    return used;
+    return total;
 }
 
 QString idevicebackup2()
@@ -179,16 +163,17 @@ int main(int argc, char* argv[])
     if (args.backup) {
         if (!QDir().mkpath(root))
             return fail(QStringLiteral("the backup folder %1 cannot be created.").arg(root));
-        // idevicebackup2 can wait forever when the disk fills up during a backup.
-        const qint64 used = deviceUsedBytes(args.udid);
+        // idevicebackup2 can wait forever when the disk fills up during a backup. Without an earlier
+        // backup the phone itself asks for the free space and refuses a backup that does not fit.
+        const qint64 needed = previousBackupBytes(root, args.udid);
         const QStorageInfo volume(root);
-        if (used > 0 && volume.isValid() && volume.bytesAvailable() < used)
+        if (needed > 0 && volume.isValid() && volume.bytesAvailable() < needed)
             return fail(
-                QStringLiteral(
-                    "not enough free space for the backup in %1: %2 bytes free, the device holds %3 bytes.")
+                QStringLiteral("not enough free space for the backup in %1: %2 bytes free, the last backup "
+                               "of the device takes %3 bytes.")
                     .arg(root)
                     .arg(volume.bytesAvailable())
-                    .arg(used));
+                    .arg(needed));
         return runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("backup"), root}, args.udid,
                                  "backup");
     }

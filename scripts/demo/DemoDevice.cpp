@@ -60,7 +60,9 @@ int main(int argc, char* argv[])
     const QString root = QString::fromLocal8Bit(argv[1]);
     const DemoPhone phones[] = {
         {"Demo iPhone", "00008101-000A1B2C3D4E5F60", "9.3.5", "iPhone8,1", 64000000000, 21500000000},
-        {"Demo iPhone 12", "00008101-000B2C3D4E5F6071", "14.8", "iPhone13,2", 128000000000, 47300000000},
+        // Full: less free space than its backup takes, as the phones of people who need this are.
+        // A restore of the whole backup is refused (ErrorCode 105); one of what changed is not.
+        {"Demo iPhone 12", "00008101-000B2C3D4E5F6071", "14.8", "iPhone13,2", 128000000000, 40000000},
     };
     for (const DemoPhone& phone : phones) {
         if (!writeDevice(root, phone)) {

@@ -286,15 +286,18 @@ private slots:
         phone.remove();
     }
 
-    // The backup tool asks the phone how much it holds before idevicebackup2 starts.
+    // Before idevicebackup2 starts, the backup tool checks the disk against the device's last
+    // backup; what the phone holds in all (capacity less available) counts the system and apps,
+    // which no backup holds, so a nearly full phone is still backed up.
     void backupToolChecksTheFreeSpace()
     {
         SimDeviceFolder phone(m_root.path(), QStringLiteral("full"), QStringLiteral("FULL-0001"));
         QVERIFY(nextArrival());
-        auto backUp = [&](qint64 used) {
-            phone.setValues(QStringLiteral("com.apple.disk_usage"),
-                            {{QStringLiteral("TotalDataCapacity"), used + 1000},
-                             {QStringLiteral("AmountDataAvailable"), qint64(1000)}});
+        phone.setValues(QStringLiteral("com.apple.disk_usage"),
+                        {{QStringLiteral("TotalDataCapacity"), qint64(1) << 60},
+                         {QStringLiteral("AmountDataAvailable"), qint64(1000)}});
+        const QString root = m_root.filePath(QStringLiteral(".backups"));
+        auto backUp = [&] {
             QProcess tool;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("SPACEWELL_IDEVICEBACKUP2"), QStringLiteral("true"));
@@ -302,13 +305,18 @@ private slots:
             tool.setProcessChannelMode(QProcess::MergedChannels);
             tool.start(QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/usbmux/AppleMobileBackup"),
                        {QStringLiteral("-u"), phone.udid(), QStringLiteral("--backup"),
-                        QStringLiteral("--target"), phone.udid(), QStringLiteral("--root"),
-                        m_root.filePath(QStringLiteral(".backups"))});
+                        QStringLiteral("--target"), phone.udid(), QStringLiteral("--root"), root});
             tool.waitForFinished(60000);
             return QString::fromUtf8(tool.readAll());
         };
-        QVERIFY(!backUp(1000).contains(QStringLiteral("Error")));
-        const QString full = backUp(qint64(1) << 60);
+        QVERIFY(!backUp().contains(QStringLiteral("Error")));
+        // A last backup larger than the disk's free space (a sparse file: nothing is written).
+        QDir().mkpath(root + QStringLiteral("/FULL-0001"));
+        QFile huge(root + QStringLiteral("/FULL-0001/ab"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 42));
+        huge.close();
+        const QString full = backUp();
+        huge.remove();
         QVERIFY2(full.contains(QStringLiteral("Error: not enough free space for the backup")),
                  qPrintable(full));
         phone.remove();
