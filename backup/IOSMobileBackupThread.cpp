@@ -50,14 +50,20 @@ bool IOSMobileBackupThread::isReusableBackup(const QDir& d, const QString& produ
                .toString() == productVersion;
 }
 
-void IOSMobileBackupThread::backupUpdate(double pg, QString, QString)
+void IOSMobileBackupThread::backupUpdate(double pg, QString status, QString)
 {
-    WorkerReport::progress(m_monitor, QString(), int(pg), QString());
+    // The tool names a wait on the phone; otherwise the step's own status shows.
+    WorkerReport::progress(m_monitor, status.isEmpty() ? backingUpStatus() : status, int(pg), QString());
+}
+
+QString IOSMobileBackupThread::backingUpStatus()
+{
+    return QStringLiteral("Loading data from Device...");
 }
 
 void IOSMobileBackupThread::run()
 {
-    WorkerReport::progress(m_monitor, QStringLiteral("Loading data from Device..."), 0);
+    WorkerReport::progress(m_monitor, backingUpStatus(), 0);
     const QString d = m_backupFolder.filePath(m_device.uniqueDeviceId);
     try {
         // A large old backup takes a while to remove: Cancel stops that too, and what is left of

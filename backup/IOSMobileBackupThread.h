@@ -23,6 +23,7 @@ public:
     // The text shown for a failed backup: advice for the phone's own refusals (passcode not
     // entered, set-up not finished), else the tool's output, escaped.
     static QString failureText(const QString& toolOutput);
+    static QString backingUpStatus();
 
 public slots:
     void backupUpdate(double pg, QString status1, QString status2);

@@ -1,6 +1,7 @@
 #include "backup2tool.h"
 
 #include "AppFolders.h"
+#include "BackupToolArguments.h"
 #include "FileUtils.h"
 #include "FrameworkLoader.h"
 #include "MobileDeviceManager.h"
@@ -57,6 +58,11 @@ int backup2tool::expectedSeconds(qint64 usedBytes)
 QString backup2tool::toolPath()
 {
     return QDir(frameworkDir()).filePath(QStringLiteral("AppleMobileBackup"));
+}
+
+QString backup2tool::passcodeStatus()
+{
+    return QStringLiteral("Enter the passcode on your iPhone to allow the backup");
 }
 
 void backup2tool::cancel()
@@ -135,6 +141,11 @@ void backup2tool::run(int op)
     QByteArray errors;
     QByteArray pending; // the part of a line not yet ended
     bool toolSaysHowFar = false;
+    // From iOS 16.1 the phone asks for its passcode before it sends anything; the bar stands
+    // still meanwhile.
+    bool waitingForPasscode = false;
+    qint64 waitedSeconds = 0;
+    qint64 waitStarted = 0;
     auto readWhatCame = [&] {
         errors += tool.readAllStandardError();
         const QByteArray more = tool.readAllStandardOutput();
@@ -142,8 +153,19 @@ void backup2tool::run(int op)
         pending += more;
         qsizetype end;
         while ((end = pending.indexOf('\n')) >= 0) {
-            const int percent = percentOfLine(QString::fromUtf8(pending.left(end)));
+            const QString line = QString::fromUtf8(pending.left(end));
+            const int percent = percentOfLine(line);
             pending.remove(0, end + 1);
+            const bool passcodeLine = line.contains(QLatin1String(passcodeWaitLine));
+            if (passcodeLine != waitingForPasscode &&
+                (passcodeLine || percent >= 0 || line.contains(QLatin1String(passcodeEnteredLine)))) {
+                waitingForPasscode = passcodeLine;
+                const qint64 now = QDateTime::currentSecsSinceEpoch();
+                if (passcodeLine)
+                    waitStarted = now;
+                else
+                    waitedSeconds += now - waitStarted;
+            }
             if (percent >= 0) {
                 toolSaysHowFar = true;
                 m_pg = qMin(99.0, double(percent));
@@ -163,10 +185,10 @@ void backup2tool::run(int op)
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         // The tool's own figures win; without them the estimate from the data in use, which
         // with nothing in use is zero seconds and waits at 99.
-        if (!toolSaysHowFar)
-            m_pg = expected > 0 ? qMin(99.0, double(now - start) / expected * 99) : 99.0;
+        if (!toolSaysHowFar && !waitingForPasscode)
+            m_pg = expected > 0 ? qMin(99.0, double(now - start - waitedSeconds) / expected * 99) : 99.0;
         emit update(
-            m_pg, QString(),
+            m_pg, waitingForPasscode ? passcodeStatus() : QString(),
             QStringLiteral("%1 seconds passed").arg(QDateTime::currentMSecsSinceEpoch() / 1000 - start));
     }
     QByteArray all = errors + '\n' + output;

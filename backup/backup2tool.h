@@ -37,6 +37,8 @@ public:
     static QString toolPath();
     // The percentage a line of the tool's output ends with, or -1.
     static int percentOfLine(const QString& line);
+    // What the step says while the phone waits for its passcode.
+    static QString passcodeStatus();
     // The lines of the output that say "error" (in any case).
     static QString errorLines(const QString& output);
 

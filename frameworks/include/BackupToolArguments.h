@@ -2,6 +2,12 @@
 
 #include <QStringList>
 
+// The line idevicebackup2 prints while the phone shows its passcode prompt before a backup
+// ("com.apple.LocalAuthentication.ui.presented"; tools/idevicebackup2.c), and the line the
+// backup tools print when the prompt is gone ("...ui.dismissed").
+inline constexpr char passcodeWaitLine[] = "*** Waiting for passcode to be entered on the device ***";
+inline constexpr char passcodeEnteredLine[] = "Passcode prompt closed on the device.";
+
 // The two command lines the program gives the backup tool:
 //   -u UDID --backup --target UDID --root R
 //   -u UDID --restore --target UDID --root R --source UDID

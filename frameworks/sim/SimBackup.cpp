@@ -157,17 +157,28 @@ QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir&
     return QString();
 }
 
-SimRefusal simBackupRefusal(const SimDevice& device)
+SimRefusal simBackupRefusal(const SimDevice& device, const std::function<void(bool shown)>& prompt)
 {
     if (device.flag("SetupNotFinished"))
         return {212, QStringLiteral("Unable to backup until Setup is finished (MBErrorDomain/212)")};
     const QStringList version = rootValue(device, "ProductVersion").split(QLatin1Char('.'));
     const int major = version.value(0).toInt();
     const bool asksPasscode = major > 16 || (major == 16 && version.value(1).toInt() >= 1);
-    if (!asksPasscode || !device.flag("PasscodeNotEntered"))
+    const bool neverEntered = device.flag("PasscodeNotEntered");
+    const long long seconds =
+        neverEntered ? device.number("PasscodeWaitSeconds", 180) : device.number("PasscodePromptSeconds", 0);
+    if (!asksPasscode || (!neverEntered && seconds <= 0))
         return {};
-    QThread::msleep(ulong(device.number("PasscodeWaitSeconds", 180) * 1000));
-    return {208, QStringLiteral("Device locked (MBErrorDomain/208)")};
+    device.setFlag("PasscodePromptShown", true);
+    if (prompt)
+        prompt(true);
+    QThread::msleep(ulong(seconds * 1000));
+    device.setFlag("PasscodePromptShown", false);
+    if (prompt)
+        prompt(false);
+    if (neverEntered)
+        return {208, QStringLiteral("Device locked (MBErrorDomain/208)")};
+    return {};
 }
 
 long long simRestoreRoom(const SimDevice& device)

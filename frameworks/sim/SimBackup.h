@@ -48,16 +48,20 @@ QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, const S
 long long simRestoreRoom(const SimDevice& device);
 
 // Why the phone refuses to start a backup, as it says it ({0, ""} when it does not):
-//   - from iOS 16.1 it asks for the passcode on the phone first; when nobody enters it (switch
-//     "PasscodeNotEntered") it answers after a while (switch "PasscodeWaitSeconds", about 3
-//     minutes on a real phone) "Device locked", code 208 (libimobiledevice issues 1380, 1601, 1692);
+//   - from iOS 16.1 it asks for the passcode on the phone first, and says so to observers of
+//     "com.apple.LocalAuthentication.ui.presented" (then "...ui.dismissed"; tools/idevicebackup2.c).
+//     Switch "PasscodePromptSeconds": entered after that long. Switch "PasscodeNotEntered": it
+//     answers after a while (switch "PasscodeWaitSeconds", about 3 minutes on a real phone)
+//     "Device locked", code 208 (libimobiledevice issues 1380, 1601, 1692). While the prompt
+//     shows, the phone's switch "PasscodePromptShown" is on (the notification proxy reads it);
+//     `prompt` hears it shown and closed;
 //   - a phone still being set up (switch "SetupNotFinished") answers code 212.
 struct SimRefusal
 {
     int code = 0;
     QString text; // "... (MBErrorDomain/N)"
 };
-SimRefusal simBackupRefusal(const SimDevice& device);
+SimRefusal simBackupRefusal(const SimDevice& device, const std::function<void(bool shown)>& prompt = {});
 
 // The domains restored without "RestoreSystemFiles": those of apps.
 bool simAppDomain(const QString& domain);

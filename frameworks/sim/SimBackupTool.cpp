@@ -97,7 +97,8 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
     if (!failure.empty())
         return fail(QString::fromStdString(failure.front()));
     // As idevicebackup2 prints the phone's answer.
-    const SimRefusal refusal = simBackupRefusal(device);
+    const SimRefusal refusal = simBackupRefusal(
+        device, [](bool shown) { say(QLatin1String(shown ? passcodeWaitLine : passcodeEnteredLine)); });
     if (refusal.code)
         return fail(QStringLiteral("ErrorCode %1: %2").arg(refusal.code).arg(refusal.text));
     const QString problem = writeSimBackup(device, args.udid, QDir(staging));

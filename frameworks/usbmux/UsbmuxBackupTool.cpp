@@ -13,11 +13,14 @@
 #include <QThread>
 
 #include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/notification_proxy.h>
 #include <plist/plist.h>
 #include <usbmuxd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/prctl.h>
 
 namespace {
@@ -43,6 +46,66 @@ qint64 previousBackupBytes(const QString& root, const QString& udid)
     }
     return total;
 }
+
+// The phone's passcode prompt before a backup (iOS 16.1 and later), as idevicebackup2 watches it
+// since 1.3.1 (tools/idevicebackup2.c): "com.apple.LocalAuthentication.ui.presented" and
+// "...ui.dismissed" through the notification proxy. Debian's 1.3.0 does not watch it.
+class PasscodeWatch
+{
+public:
+    explicit PasscodeWatch(const QString& udid)
+    {
+        if (idevice_new_with_options(&m_device, udid.toUtf8().constData(), IDEVICE_LOOKUP_USBMUX) !=
+            IDEVICE_E_SUCCESS) {
+            m_device = nullptr;
+            return;
+        }
+        if (np_client_start_service(m_device, &m_np, "spacewell-backup") != NP_E_SUCCESS) {
+            m_np = nullptr;
+            return;
+        }
+        np_set_notify_callback(m_np, &PasscodeWatch::heard, this);
+        const char* names[] = {presented, dismissed, nullptr};
+        np_observe_notifications(m_np, names);
+    }
+    ~PasscodeWatch()
+    {
+        if (m_np)
+            np_client_free(m_np);
+        if (m_device)
+            idevice_free(m_device);
+    }
+    PasscodeWatch(const PasscodeWatch&) = delete;
+    PasscodeWatch& operator=(const PasscodeWatch&) = delete;
+
+    // The line to print when the prompt came or went since the last call; empty otherwise.
+    const char* change()
+    {
+        const bool now = m_shown.load();
+        if (now == m_said)
+            return nullptr;
+        m_said = now;
+        return now ? passcodeWaitLine : passcodeEnteredLine;
+    }
+
+private:
+    static constexpr const char* presented = "com.apple.LocalAuthentication.ui.presented";
+    static constexpr const char* dismissed = "com.apple.LocalAuthentication.ui.dismissed";
+
+    // On libimobiledevice's notifier thread.
+    static void heard(const char* name, void* watch)
+    {
+        if (name && std::strcmp(name, presented) == 0)
+            static_cast<PasscodeWatch*>(watch)->m_shown = true;
+        else if (name && std::strcmp(name, dismissed) == 0)
+            static_cast<PasscodeWatch*>(watch)->m_shown = false;
+    }
+
+    idevice_t m_device = nullptr;
+    np_client_t m_np = nullptr;
+    std::atomic<bool> m_shown{false};
+    bool m_said = false;
+};
 
 QString idevicebackup2()
 {
@@ -76,7 +139,8 @@ QString progressLine(const QByteArray& segment)
 // "Progress: N%" lines; it dies with this tool when cancelled. idevicebackup2 1.3.0 never ends
 // when the phone goes away while files are sent (it waits for the next file name for ever), so
 // a phone that usbmuxd no longer lists ends the run.
-int runIdevicebackup2(const QStringList& arguments, const QString& udid, const char* what)
+int runIdevicebackup2(const QStringList& arguments, const QString& udid, const char* what,
+                      PasscodeWatch* passcode = nullptr)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -116,6 +180,10 @@ int runIdevicebackup2(const QStringList& arguments, const QString& udid, const c
     };
     while (!process.waitForFinished(500)) {
         passOn(false);
+        if (const char* line = passcode ? passcode->change() : nullptr) {
+            std::printf("%s\n", line);
+            std::fflush(stdout);
+        }
         goneFor = devicePresent(udid) ? 0 : goneFor + 1;
         // A phone restarts once a restore is done; before that its going is a failure.
         if (goneFor >= (finishedWell ? 20 : 4)) {
@@ -174,8 +242,9 @@ int main(int argc, char* argv[])
                     .arg(root)
                     .arg(volume.bytesAvailable())
                     .arg(needed));
+        PasscodeWatch passcode(args.udid);
         return runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("backup"), root}, args.udid,
-                                 "backup");
+                                 "backup", &passcode);
     }
 
     // idevicebackup2 refuses to restore without Info.plist, which the program hides on purpose:

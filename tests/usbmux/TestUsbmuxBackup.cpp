@@ -290,6 +290,48 @@ private slots:
         QCOMPARE(phoneFiles(*phone), before);
     }
 
+    // From iOS 16.1 the phone asks for its passcode when a backup starts and tells observers of
+    // "com.apple.LocalAuthentication.ui.presented" (tools/idevicebackup2.c; pymobiledevice3
+    // NP_LOCAL_AUTH_PRESENTED); Debian's idevicebackup2 1.3.0 does not watch it, our backup tool
+    // does. Unanswered, the phone ends with 208 "Device locked" (libimobiledevice issues 1380, 1601,
+    // 1692), which the user gets as advice.
+    void passcodePromptBeforeTheBackup()
+    {
+        auto phone = plugIn(true, [](SimDeviceFolder& p) {
+            p.setRootValue(QStringLiteral("ProductVersion"), QStringLiteral("16.1"));
+            p.setSwitch(QStringLiteral("PasscodePromptSeconds"), 3);
+        });
+        QVERIFY(phone);
+        QStringList statuses;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&statuses] {
+            if (auto* form = qobject_cast<ProgressForm*>(QApplication::activeModalWidget())) {
+                const QString status = form->findChild<QLabel*>(QStringLiteral("lbStatus"))->text();
+                if (statuses.isEmpty() || statuses.last() != status)
+                    statuses << status;
+            }
+        });
+        poll.start(50);
+        {
+            BoxAnswerer boxes;
+            press("btnScanRemvoeData");
+            QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+        }
+        QVERIFY2(statuses.contains(QStringLiteral("Enter the passcode on your iPhone to allow the backup")),
+                 qPrintable(statuses.join(QLatin1Char('|'))));
+        // The step goes on once the prompt is gone.
+        QVERIFY(statuses.indexOf(QStringLiteral("Loading data from Device...")) <
+                statuses.lastIndexOf(QStringLiteral("Loading data from Device...")));
+
+        phone->setSwitch(QStringLiteral("PasscodeNotEntered"), true);
+        phone->setSwitch(QStringLiteral("PasscodeWaitSeconds"), 1);
+        BoxAnswerer boxes;
+        press("btnScanRemvoeData");
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.at(0).contains(QStringLiteral("The device did not allow the backup.")),
+                 qPrintable(boxes.texts.at(0)));
+    }
+
     // The restore options as a phone takes them, through Debian's idevicebackup2 itself:
     // without "RestoreSystemFiles" (--system) nothing of HomeDomain is restored (libimobiledevice
     // issue 786); "RemoveItemsNotRestored" (--remove) is a migration that removes what the backup

@@ -28,6 +28,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <poll.h>
+#include <set>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -601,19 +604,49 @@ void mobileBackup(SimSocket& socket)
         socket.device().setNumber("RebootingUntilMs", QDateTime::currentMSecsSinceEpoch() + 1500);
 }
 
-// Observed and posted notifications are taken in; nothing is relayed back. "Shutdown" is
+// Observed notifications are remembered and posted ones taken in. The phone's passcode prompt
+// before a backup (its switch "PasscodePromptShown", see simBackupRefusal) is relayed to those
+// who observe "com.apple.LocalAuthentication.ui.presented" and "...ui.dismissed", as
+// ["RelayNotification", Name] (libimobiledevice src/notification_proxy.c). "Shutdown" is
 // answered with "ProxyDeath", which np_client_free waits for.
 void notificationProxy(SimSocket& socket)
 {
-    while (plist_t message = socket.readMessage()) {
-        const std::string command = plistDictString(message, "Command");
-        plist_free(message);
-        if (command == "Shutdown") {
-            plist_t death = plist_new_dict();
-            plist_dict_set_item(death, "Command", plist_new_string("ProxyDeath"));
-            sendMessage(socket, death);
+    std::set<std::string> observed;
+    bool shown = false;
+    for (;;) {
+        pollfd ready{socket.fd(), POLLIN, 0};
+        const int polled = ::poll(&ready, 1, 100);
+        if (polled < 0)
             return;
+        if (polled > 0) {
+            plist_t message = socket.readMessage();
+            if (!message)
+                return;
+            const std::string command = plistDictString(message, "Command");
+            const std::string name = plistDictString(message, "Name");
+            plist_free(message);
+            if (command == "ObserveNotification")
+                observed.insert(name);
+            if (command == "Shutdown") {
+                plist_t death = plist_new_dict();
+                plist_dict_set_item(death, "Command", plist_new_string("ProxyDeath"));
+                sendMessage(socket, death);
+                return;
+            }
         }
+        const bool nowShown = socket.device().flag("PasscodePromptShown");
+        if (nowShown == shown)
+            continue;
+        shown = nowShown;
+        const char* name = shown ? "com.apple.LocalAuthentication.ui.presented"
+                                 : "com.apple.LocalAuthentication.ui.dismissed";
+        if (!observed.count(name))
+            continue;
+        plist_t relay = plist_new_dict();
+        plist_dict_set_item(relay, "Command", plist_new_string("RelayNotification"));
+        plist_dict_set_item(relay, "Name", plist_new_string(name));
+        if (!sendMessage(socket, relay))
+            return;
     }
 }
 
