@@ -49,6 +49,7 @@ void BackupManifest::start()
     m_removed.clear();
     m_dropped.clear();
     m_replaced.clear();
+    m_originals.clear();
 }
 
 void BackupManifest::open()
@@ -205,6 +206,8 @@ void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
     case Mode::Bytes: {
         const MbdbTable::Index i = m_table.indexOf(name);
         if (i >= 0) {
+            if (!m_originals.contains(name))
+                m_originals.insert(name, m_table.record(i));
             m_table.replace(i, record);
             m_replaced.insert(name, record);
         }
@@ -213,6 +216,8 @@ void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
     case Mode::Rows: {
         const qsizetype row = rowOf(name);
         if (row >= 0) {
+            if (!m_originals.contains(name))
+                m_originals.insert(name, m_rows[size_t(row)]);
             m_rows[size_t(row)] = record;
             m_refreshed.insert(name);
             m_replaced.insert(name, record);
@@ -223,6 +228,8 @@ void BackupManifest::refresh(const QString& name, const MbdbRecord& record)
         break;
     }
     if (m_records.contains(name)) {
+        if (!m_originals.contains(name))
+            m_originals.insert(name, m_records.value(name));
         m_records.insert(name, record);
         m_refreshed.insert(name);
         m_replaced.insert(name, record);

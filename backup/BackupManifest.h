@@ -71,6 +71,8 @@ public:
     // changed is made from these.
     const ManifestMap& dropped() const { return m_dropped; }
     const ManifestMap& replaced() const { return m_replaced; }
+    // The refreshed records as they were before their first refresh.
+    const ManifestMap& originals() const { return m_originals; }
 
     // Where the backup keeps the file of a record.
     QString filePath(const QString& name) const { return backupFilePath(m_dir, name, m_format); }
@@ -112,4 +114,5 @@ private:
     QSet<QString> m_refreshed;
     ManifestMap m_dropped;
     ManifestMap m_replaced;
+    ManifestMap m_originals;
 };

@@ -92,7 +92,8 @@ void IOSMobileRestoreThread::run()
         // The edited backup no longer says what the phone holds (it refused, or stopped part way):
         // the next backup starts afresh instead of building on it.
         try {
-            BackupEditMark(deviceBackup).markChanging();
+            if (marksFailedBackup)
+                BackupEditMark(deviceBackup).markChanging();
         } catch (const std::exception&) {
         }
         WorkerReport::error(m_monitor, failureText(QString::fromUtf8(e.what())));

@@ -22,6 +22,9 @@ public:
     static QString failureText(const QString& toolOutput);
     // The text shown when the backup is not whole (see BackupEditMark).
     static QString unfinishedBackupText();
+    // A failed restore marks the backup as not whole, so that the next backup starts afresh;
+    // a partial backup that can be tried again is left as it is.
+    bool marksFailedBackup = true;
     // After a run: whether the device said it restarts to finish the restore.
     bool deviceRestarts() const;
 

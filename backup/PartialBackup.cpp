@@ -77,14 +77,21 @@ void writeStatus(const QDir& full, const QDir& into)
 
 } // namespace
 
-PartialBackup::Written PartialBackup::write(const QDir& full, BackupManifest& edited, const QDir& into)
+QString PartialBackup::keptOriginal(const QString& databasePath)
 {
+    return databasePath + QStringLiteral(".before-edit");
+}
+
+PartialBackup::Written PartialBackup::write(const QDir& full, BackupManifest& edited, const QDir& into,
+                                            Kind kind)
+{
+    const bool undo = kind == Kind::Undo;
     if (!QDir().mkpath(into.absolutePath()))
         fail(QStringLiteral("cannot create %1").arg(into.absolutePath()));
     const BackupManifest::Format format = edited.format();
     ManifestMap listed;
     // Files first; a file's content is copied from the edited backup, or empty.
-    auto addFile = [&](const MbdbRecord& record, const QString& contentFrom) {
+    auto addFile = [&](const MbdbRecord& record, const QString& contentFrom, bool move = false) {
         const QString name = record.fileName();
         if (listed.contains(name))
             return;
@@ -95,6 +102,8 @@ PartialBackup::Written PartialBackup::write(const QDir& full, BackupManifest& ed
         if (contentFrom.isEmpty()) {
             QFile empty(target);
             ok = empty.open(QIODevice::WriteOnly);
+        } else if (move) {
+            ok = QFile::rename(contentFrom, target);
         } else {
             ok = QFile::copy(contentFrom, target);
         }
@@ -104,19 +113,25 @@ PartialBackup::Written PartialBackup::write(const QDir& full, BackupManifest& ed
     };
     const ManifestMap replaced = edited.replaced();
     for (auto it = replaced.cbegin(); it != replaced.cend(); ++it) {
-        const MbdbRecord& db = it.value();
+        const MbdbRecord& db = undo ? edited.originals().value(it.key()) : it.value();
         if ((db.mode & typeMask) != regularFile)
             continue;
+        if (undo) {
+            addFile(db, keptOriginal(edited.filePath(it.key())), true);
+            continue;
+        }
         addFile(db, edited.filePath(it.key()));
         const QString path = db.path.toText();
         for (const char* side : {"-wal", "-shm"})
             addFile(emptyFile(db, path + QLatin1String(side)), QString());
     }
     const ManifestMap dropped = edited.dropped();
-    for (const MbdbRecord& r : dropped) {
+    for (auto it = dropped.cbegin(); it != dropped.cend(); ++it) {
         // A dropped folder or link frees nothing on the phone; the files in it are dropped too.
-        if ((r.mode & typeMask) == regularFile)
-            addFile(emptyFile(r, r.path.toText()), QString());
+        // Their content stays in the folder until the next backup writes over it.
+        if ((it->mode & typeMask) == regularFile)
+            addFile(undo ? *it : emptyFile(*it, it->path.toText()),
+                    undo ? edited.filePath(it.key()) : QString());
     }
 
     // The folders above each entry, as the edited backup lists them where it does.

@@ -15,6 +15,15 @@
 // "finished" and not full.
 namespace PartialBackup {
 
+enum class Kind
+{
+    // What the edit changed, as it is now: the restore of a Free Up.
+    Changes,
+    // The same entries as they were before the edit (each database as kept beside it, each
+    // dropped file with its content): the restore that undoes the Free Up.
+    Undo
+};
+
 struct Written
 {
     int entries = 0;  // files and folders listed
@@ -23,7 +32,11 @@ struct Written
 
 // Writes the partial backup of `edited` (the manifest of the backup folder `full`, after its
 // changes were written) into `into`, which must not exist yet. Throws std::runtime_error naming
-// what failed.
-Written write(const QDir& full, BackupManifest& edited, const QDir& into);
+// what failed. An Undo takes the kept databases out of the folder.
+Written write(const QDir& full, BackupManifest& edited, const QDir& into, Kind kind = Kind::Changes);
+
+// Where an edit keeps a database of the backup as it was before the edit (a second name for the
+// same file, so keeping it costs no copy).
+QString keptOriginal(const QString& databasePath);
 
 } // namespace PartialBackup

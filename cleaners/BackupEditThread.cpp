@@ -22,6 +22,11 @@ void BackupEditThread::run()
             removeDirectory(m_partial.absolutePath());
             m_written = PartialBackup::write(m_edit.backupDir(), m_edit.manifest(), m_partial);
         }
+        if (m_writesUndo) {
+            removeDirectory(m_undo.absolutePath());
+            m_undoWritten = PartialBackup::write(m_edit.backupDir(), m_edit.manifest(), m_undo,
+                                                 PartialBackup::Kind::Undo);
+        }
         WorkerReport::succeed(m_monitor);
     } catch (const std::exception& e) {
         WorkerReport::error(m_monitor, QString::fromUtf8(e.what()) +

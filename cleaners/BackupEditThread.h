@@ -23,7 +23,14 @@ public:
         m_partial = folder;
         m_writesPartial = true;
     }
+    // The device folder of the undo of this edit: the same entries as they were.
+    void setUndoFolder(const QDir& folder)
+    {
+        m_undo = folder;
+        m_writesUndo = true;
+    }
     PartialBackup::Written partialWritten() const { return m_written; }
+    PartialBackup::Written undoWritten() const { return m_undoWritten; }
 
 protected:
     void run() override;
@@ -33,5 +40,8 @@ private:
     StepMonitor* m_monitor;
     QDir m_partial;
     bool m_writesPartial = false;
+    QDir m_undo;
+    bool m_writesUndo = false;
     PartialBackup::Written m_written;
+    PartialBackup::Written m_undoWritten;
 };

@@ -10,6 +10,7 @@
 #include "PlainText.h"
 #include "Product.h"
 #include "TerminalSteps.h"
+#include "UndoFlow.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,6 +27,7 @@ const char usageText[] =
     "Usage: spacewell-cli devices [--json]\n"
     "       spacewell-cli scan junk|data|apps [--device UDID] [--json] [--quiet]\n"
     "       spacewell-cli free-up junk|data|apps [--device UDID] [--only ID,...] [--yes] [--json] [--quiet]\n"
+    "       spacewell-cli undo [--device UDID] [--yes] [--quiet]   (put back what the last free-up removed)\n"
     "\n"
     "Items for --only: cache, temp, junk (junk); messages, safari, calls (data); bundle identifiers\n"
     "(apps). Without --only, free-up junk frees every item and free-up apps every app; free-up data\n"
@@ -104,9 +106,9 @@ int CliCommand::run()
     const QString command = words.value(0);
     if (command.isEmpty())
         return usageError(QStringLiteral("no command given"));
-    if (command == QLatin1String("devices")) {
+    if (command == QLatin1String("devices") || command == QLatin1String("undo")) {
         if (words.size() != 1)
-            return usageError(QStringLiteral("devices takes no panel"));
+            return usageError(QStringLiteral("%1 takes no panel").arg(command));
     } else if (command == QLatin1String("scan") || command == QLatin1String("free-up")) {
         if (words.size() != 2)
             return usageError(QStringLiteral("%1 needs one panel: junk, data or apps").arg(command));
@@ -175,6 +177,8 @@ int CliCommand::run()
     }
     TerminalSteps steps(m_quiet);
     m_steps = &steps;
+    if (command == QLatin1String("undo"))
+        return runUndo(device);
     return runPanel(command, words.at(1), device);
 }
 
@@ -266,6 +270,26 @@ int CliCommand::runPanel(const QString& command, const QString& panel, const IOS
     }
     AppCacheFlow flow(*m_steps);
     return finish(panel, device, freeUp ? flow.freeUp(device, apps) : flow.scan(device, apps), freeUp);
+}
+
+int CliCommand::runUndo(const IOSDevice& device)
+{
+    const QString question = UndoFlow::question(device);
+    if (question.isEmpty()) {
+        printError(QStringLiteral("There is no Free Up of %1 to undo.").arg(device.deviceName));
+        return Failure;
+    }
+    if (!m_yes) {
+        if (::isatty(STDIN_FILENO) != 1)
+            return usageError(QStringLiteral("undo needs --yes when no one is asked at a terminal"));
+        if (!confirm(question))
+            return Cancelled;
+    }
+    const FlowResult result = UndoFlow(*m_steps).undo(device);
+    if (!result.completed())
+        return finish(QString(), device, result, true);
+    QTextStream(stdout) << plainText(result.closingText) << "\n";
+    return Success;
 }
 
 int CliCommand::finish(const QString& panel, const IOSDevice& device, const FlowResult& result, bool freeUp)

@@ -12,6 +12,7 @@
 #include "IOSClearSafariThread.h"
 #include "IOSClearSysThread.h"
 #include "StepMonitor.h"
+#include "UndoStore.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -96,6 +97,7 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
         return result;
 
     const QDir partialRoot(folder.filePath(device.uniqueDeviceId + QStringLiteral(".changes")));
+    const QDir undoRoot = UndoStore::stagingRoot(folder, device.uniqueDeviceId);
     PartialBackup::Written partial;
     {
         StepMonitor monitor;
@@ -103,12 +105,15 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
         monitor.setCancellable(false);
         BackupEditThread worker(edit, &monitor, nullptr);
         worker.setPartialFolder(QDir(partialRoot.filePath(device.uniqueDeviceId)));
+        worker.setUndoFolder(QDir(undoRoot.filePath(device.uniqueDeviceId)));
         if (!step(worker, monitor, result))
             return result;
         partial = worker.partialWritten();
     }
     // The phone gets only what changed, and keeps everything else as it is.
     const bool restoring = result.cleared > 0 && partial.entries > 0;
+    if (!restoring)
+        removeDirectory(undoRoot.absolutePath());
     if (restoring) {
         if (!roomForRestore(device, partial.bytes, result))
             return result;
@@ -119,9 +124,18 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
             } catch (const std::exception& e) {
                 qWarning("%s", e.what());
             }
+            // The undo of the Free Up before stays; this one changed nothing.
+            removeDirectory(undoRoot.absolutePath());
             return result;
         }
         removeDirectory(partialRoot.absolutePath());
+        QStringList freed;
+        for (const FlowItem& item : std::as_const(result.items)) {
+            if (item.cleared > 0)
+                freed << item.name;
+        }
+        if (!UndoStore::keep(folder, device.uniqueDeviceId, freed))
+            qWarning("the undo of this Free Up could not be kept");
     }
     result.closingText = QCoreApplication::translate("BackupCleanFlow", panel.closingKey)
                              .arg(formatSize(result.found), formatSize(result.cleared)) +

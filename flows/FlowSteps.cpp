@@ -60,6 +60,8 @@ bool FlowSteps::restore(const IOSDevice& device, const QDir& folder, FlowResult&
 {
     StepMonitor monitor;
     IOSMobileRestoreThread worker(device, folder, &monitor, nullptr);
+    // The flows restore partial backups; the flow decides what a refusal means for the full one.
+    worker.marksFailedBackup = false;
     if (!step(worker, monitor, result))
         return false;
     result.restored = true;

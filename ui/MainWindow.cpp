@@ -17,6 +17,8 @@
 #include "SelectAllCheckBox.h"
 #include "SimulatedDeviceData.h"
 #include "StyleSheet.h"
+#include "UndoFlow.h"
+#include "UndoStore.h"
 #include "VendorLinks.h"
 #include "VendorService.h"
 
@@ -285,6 +287,9 @@ void MainWindow::buildMenus()
     QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
     tools->addAction(QStringLiteral("Check for Update"), this, &MainWindow::miCheckUpdate);
     tools->addAction(QStringLiteral("Clear Log Files"), this, &MainWindow::miClearLogs);
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("Undo the Last Free Up"), this, &MainWindow::miUndo);
+    tools->addAction(QStringLiteral("Drop the Undo Data"), this, &MainWindow::miDropUndo);
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     help->addAction(QIcon(QStringLiteral(":res/help.png")), QStringLiteral("Help"), this,
                     &MainWindow::miHelp);
@@ -720,6 +725,41 @@ void MainWindow::miAbout()
 {
     AboutUsForm about(this);
     about.exec();
+}
+
+void MainWindow::miUndo()
+{
+    if (!hasCurrentDevice() || m_busy)
+        return;
+    const IOSDevice device = currentDevice();
+    const QString question = UndoFlow::question(device);
+    if (question.isEmpty()) {
+        showInfoBox(QStringLiteral("There is no Free Up of %1 to undo.").arg(device.deviceName));
+        return;
+    }
+    if (!askYesNo(question))
+        return;
+    FlowGuard guard(this);
+    const FlowResult result = UndoFlow(m_steps).undo(device);
+    refreshStorageAfter(device, result);
+    renderEnding(result);
+}
+
+void MainWindow::miDropUndo()
+{
+    if (!hasCurrentDevice() || m_busy)
+        return;
+    const IOSDevice device = currentDevice();
+    const UndoStore::Info undo = UndoStore::of(device);
+    if (!undo.present) {
+        showInfoBox(QStringLiteral("There is no Free Up of %1 to undo.").arg(device.deviceName));
+        return;
+    }
+    if (askYesNo(
+            QStringLiteral("Drop the undo of the last Free Up of %1 (%2)? It frees %3 on this computer, and "
+                           "that Free Up can no longer be undone.")
+                .arg(device.deviceName, undo.items.join(QStringLiteral(", ")), formatSize(undo.diskBytes))))
+        UndoStore::drop(device);
 }
 
 void MainWindow::miClearLogs()

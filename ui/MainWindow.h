@@ -61,6 +61,9 @@ public slots:
     void miFeedback();
     void miAbout();
     void miClearLogs();
+    // Puts back what the last Free Up of the current device removed, after asking.
+    void miUndo();
+    void miDropUndo();
 
 private:
     friend class FlowGuard;

@@ -162,6 +162,17 @@ private slots:
         const QString sms =
             SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
         QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
+
+        // The undo asks unless told; it puts the messages back once.
+        QCOMPARE(cli({QStringLiteral("undo")}).status, 2);
+        r = cli({QStringLiteral("undo"), QStringLiteral("--yes"), QStringLiteral("--quiet")});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.startsWith("What the last Free Up removed (Messages) is back on the device."),
+                 r.out.constData());
+        QVERIFY(FixtureDatabases::countRows(sms, QStringLiteral("message")) > 0);
+        r = cli({QStringLiteral("undo"), QStringLiteral("--yes")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("There is no Free Up of")), qPrintable(r.err));
         phone->remove();
     }
 

@@ -9,6 +9,8 @@
 #include "StepMonitor.h"
 #include "StepRunner.h"
 #include "Translation.h"
+#include "UndoFlow.h"
+#include "UndoStore.h"
 
 #include <QFile>
 #include <QStandardPaths>
@@ -235,7 +237,6 @@ private slots:
                 QVERIFY2(files.contains(it.key()), qPrintable(it.key()));
         }
 
-
         // On the phone: no messages, the attachments empty, everything else as it was.
         const QString sms =
             SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
@@ -266,6 +267,44 @@ private slots:
         QCOMPARE(phoneFiles(*full), fullBefore);
         phone->remove();
         full->remove();
+    }
+
+    // The undo of the last Free Up puts back what it removed with the same partial restore; a
+    // Free Up that changed nothing leaves it as it was.
+    void undoPutsBackTheLastFreeUp()
+    {
+        auto [phone, device] = attach(QStringLiteral("14.8"));
+        const auto before = phoneFiles(*phone);
+        const QString sms =
+            SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
+        const int messages = FixtureDatabases::countRows(sms, QStringLiteral("message"));
+        QVERIFY(messages > 0);
+        RecordingSteps runner;
+        QVERIFY(!UndoStore::of(device).present);
+        QVERIFY(BackupCleanFlow(runner)
+                    .freeUp(BackupPanel::unwantedData(), device, {QStringLiteral("messages")})
+                    .completed());
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
+        QVERIFY(BackupCleanFlow(runner).freeUp(BackupPanel::unwantedData(), device, {}).completed());
+        const UndoStore::Info undo = UndoStore::of(device);
+        QVERIFY(undo.present);
+        QCOMPARE(undo.items, QStringList{QStringLiteral("Messages")});
+        QVERIFY(undo.diskBytes > 0);
+        QVERIFY(UndoFlow::question(device).contains(QStringLiteral("(Messages)")));
+
+        runner.steps.clear();
+        const FlowResult result = UndoFlow(runner).undo(device);
+        QVERIFY2(result.completed(), qPrintable(result.message));
+        QCOMPARE(runner.steps, QStringList{restoreStep});
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), messages);
+        const auto after = phoneFiles(*phone);
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (it.key().contains(QLatin1String("Library/SMS/Attachments/")))
+                QCOMPARE(after.value(it.key()), it.value());
+        }
+        QVERIFY(!UndoStore::of(device).present);
+        QCOMPARE(UndoFlow(runner).undo(device).ending, FlowResult::Ending::Failed);
+        phone->remove();
     }
 
     // Cancel at each step of a Free Up ends the flow there; before the restore the phone keeps

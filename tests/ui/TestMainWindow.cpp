@@ -291,9 +291,30 @@ private slots:
         phone->setSwitch(QStringLiteral("FindMyIPhone"), true);
         model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
         model->setData(model->index(2, 0), Qt::Unchecked, Qt::CheckStateRole);
-        BoxAnswerer ok;
-        press("btnRemoveData");
-        QCOMPARE(ok.texts, QStringList{QStringLiteral("Successfully deleted 0.0 KB data.(Total:0.0 KB).")});
+        {
+            BoxAnswerer ok;
+            press("btnRemoveData");
+            QCOMPARE(ok.texts,
+                     QStringList{QStringLiteral("Successfully deleted 0.0 KB data.(Total:0.0 KB).")});
+        }
+
+        // Tools > Undo the Last Free Up: asked, then the messages and calls are back.
+        phone->setSwitch(QStringLiteral("FindMyIPhone"), false);
+        QAction* undo = nullptr;
+        for (QAction* action : m_fx.window->findChildren<QAction*>()) {
+            if (action->text() == QLatin1String("Undo the Last Free Up"))
+                undo = action;
+        }
+        QVERIFY(undo);
+        BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
+        undo->trigger();
+        QCOMPARE(yes.texts.size(), 2);
+        QVERIFY2(yes.texts.at(0).contains(QStringLiteral("(Messages, Call History)")),
+                 qPrintable(yes.texts.at(0)));
+        QVERIFY2(yes.texts.at(1).startsWith(QStringLiteral("What the last Free Up removed")),
+                 qPrintable(yes.texts.at(1)));
+        QVERIFY(FixtureDatabases::countRows(sms, QStringLiteral("message")) > 0);
+        QVERIFY(FixtureDatabases::countRows(store, QStringLiteral("ZCALLRECORD")) > 0);
     }
 
     // Everything ticked on both demo phones: the phone's databases are emptied and open cleanly,
