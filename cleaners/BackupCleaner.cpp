@@ -228,11 +228,13 @@ void BackupCleaner::replaceWithWorkingCopy(const BackupDatabase& database)
     const QString d = databasePath(database);
     m_edit->markChanging();
     // The database as it was stays under a second name, for the undo of this Free Up.
-    const QString kept = PartialBackup::keptOriginal(d);
-    QFile::remove(kept);
-    if (::link(QFile::encodeName(d).constData(), QFile::encodeName(kept).constData()) != 0 &&
-        !QFile::copy(d, kept))
-        throw std::runtime_error(QStringLiteral("cant keep %1 as %2").arg(d, kept).toStdString());
+    if (m_edit->keepsOriginals()) {
+        const QString kept = PartialBackup::keptOriginal(d);
+        QFile::remove(kept);
+        if (::link(QFile::encodeName(d).constData(), QFile::encodeName(kept).constData()) != 0 &&
+            !QFile::copy(d, kept))
+            throw std::runtime_error(QStringLiteral("cant keep %1 as %2").arg(d, kept).toStdString());
+    }
     // One rename replaces the database, so it is never missing from the backup, even when the
     // rename fails.
     if (std::rename(QFile::encodeName(w).constData(), QFile::encodeName(d).constData()) != 0)

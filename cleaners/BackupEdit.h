@@ -27,10 +27,14 @@ public:
     void finish();
     // A clear pass ran: finish() writes the manifest.
     void setEdited() { m_edited = true; }
+    // Each replaced database is kept as it was, for an undo of the edit (see PartialBackup).
+    void setKeepsOriginals(bool keep) { m_keepsOriginals = keep; }
+    bool keepsOriginals() const { return m_keepsOriginals; }
 
 private:
     QDir m_dir;
     BackupManifest m_manifest;
     BackupEditMark m_mark;
     bool m_edited = false;
+    bool m_keepsOriginals = false;
 };

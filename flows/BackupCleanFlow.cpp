@@ -62,6 +62,7 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
         return result;
 
     BackupEdit edit(folder.filePath(device.uniqueDeviceId));
+    edit.setKeepsOriginals(!scanOnly);
     const QList<BackupCleanerKind> cleaners = scanOnly ? panel.allCleaners() : panel.cleanersFor(ticked);
     QMap<BackupCleanerKind, QPair<qint64, qint64>> totals;
     for (BackupCleanerKind kind : cleaners) {
