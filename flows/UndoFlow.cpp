@@ -1,23 +1,10 @@
 #include "UndoFlow.h"
 
 #include "DeviceSpace.h"
-#include "FileUtils.h"
 #include "FormatSize.h"
 #include "UndoStore.h"
 
 #include <QLocale>
-
-namespace {
-qint64 restoreBytes(const QDir& root)
-{
-    qint64 total = 0;
-    const QFileInfoList entries =
-        QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Files | QDir::Hidden);
-    for (const QFileInfo& entry : entries)
-        total += entry.isDir() ? restoreBytes(QDir(entry.absoluteFilePath())) : entry.size();
-    return total;
-}
-} // namespace
 
 QString UndoFlow::question(const IOSDevice& device)
 {
@@ -41,8 +28,8 @@ FlowResult UndoFlow::undo(const IOSDevice& device)
         return result;
     }
     result.freeBefore = DeviceStorage::freeBytes(device);
-    if (!roomForRestore(device, restoreBytes(QDir(info.root.filePath(device.uniqueDeviceId))), result) ||
-        !restore(device, info.root, result))
+    // The undo's files are what the phone receives.
+    if (!roomForRestore(device, info.diskBytes, result) || !restore(device, info.root, result))
         return result;
     UndoStore::drop(device);
     result.closingText = QStringLiteral("What the last Free Up removed (%1) is back on the device.")
