@@ -278,16 +278,37 @@ QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, const S
         removeDirectory(staging.absolutePath());
         return QStringLiteral("the device was disconnected during the restore.");
     }
-    if (!swapIn(staging.absolutePath(), deviceFolder + QStringLiteral("/files")))
+    // A later restore replaces one still waiting for the restart.
+    const QString pending = deviceFolder + QStringLiteral("/files.at-restart");
+    removeDirectory(pending);
+    device.setFlag("MigrationAtRestart", false);
+    if (!QDir().rename(staging.absolutePath(), pending)) {
+        removeDirectory(staging.absolutePath());
+        return QStringLiteral("cannot keep the restored files");
+    }
+    device.setFlag("MigrationAtRestart", removeNotRestored);
+    if (!options.atRestart && !simRestartPhone(device))
         return QStringLiteral("cannot put the restored files in place");
+    return QString();
+}
+
+bool simRestartPhone(const SimDevice& device)
+{
+    const QString deviceFolder = QString::fromStdString(device.folder);
+    const QString pending = deviceFolder + QStringLiteral("/files.at-restart");
+    if (!QFileInfo(pending).isDir())
+        return true;
+    if (!swapIn(pending, deviceFolder + QStringLiteral("/files")))
+        return false;
     // A migration: every app downloads again from the store, its container empty until then.
-    if (removeNotRestored) {
+    if (device.flag("MigrationAtRestart")) {
         const QDir containers(deviceFolder + QStringLiteral("/containers"));
         for (const QString& app : containers.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             removeDirectory(containers.absoluteFilePath(app));
             QDir().mkpath(containers.absoluteFilePath(app));
         }
         device.setFlag("AppsAwaitingDownload", true);
+        device.setFlag("MigrationAtRestart", false);
     }
-    return QString();
+    return true;
 }

@@ -32,6 +32,11 @@ struct SimRestoreOptions
     // "RestoreSystemFiles" (--system): without it nothing outside the apps' own domains, HomeDomain
     // included, is restored (libimobiledevice issue 786, pymobiledevice3 issue 1053).
     bool systemFiles = false;
+    // The phone keeps what it took in aside and puts it into place only when it restarts
+    // (libimobiledevice issue 786): a restore without "RestoreShouldReboot" changes nothing until
+    // the phone is restarted (simRestartPhone). Off for the simulated backup tool, which has no
+    // restart.
+    bool atRestart = false;
 };
 
 // Puts a backup folder on the phone. In update mode (no removal) the phone keeps every file the
@@ -40,6 +45,10 @@ struct SimRestoreOptions
 // Empty on success, else what went wrong.
 QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, const SimRestoreOptions& options,
                          const std::function<bool()>& stop = {});
+
+// The phone restarts: a restore waiting for it (SimRestoreOptions::atRestart) goes into place.
+// False when one was waiting and could not be put in place.
+bool simRestartPhone(const SimDevice& device);
 
 // The free bytes a phone checks a restore against: it refuses one larger than that with
 // "ErrorCode 105: Insufficient free disk space on device to restore (free < size)"

@@ -333,16 +333,18 @@ private slots:
     }
 
     // The restore options as a phone takes them, through Debian's idevicebackup2 itself:
-    // without "RestoreSystemFiles" (--system) nothing of HomeDomain is restored (libimobiledevice
-    // issue 786); "RemoveItemsNotRestored" (--remove) is a migration that removes what the backup
-    // does not list and has every app download again, its container empty until then
+    // without "RestoreSystemFiles" (--system) nothing of HomeDomain is restored, and what is
+    // restored goes into place only when the phone restarts (libimobiledevice issue 786);
+    // update mode keeps what the backup does not list, and "RemoveItemsNotRestored" (--remove) is
+    // a migration that removes it and has every app download again, its container empty until then
     // (pymobiledevice3 issue 1053).
     void restoreOptionsAsThePhoneTakesThem()
     {
         auto phone = plugIn(true);
         QVERIFY(phone);
         QTemporaryDir backups;
-        auto run = [&](const QStringList& arguments) {
+        auto run = [&](const QStringList& arguments) -> QByteArray {
+            phone->setSwitch(QStringLiteral("RebootingUntilMs"), 0);
             QProcess tool;
             tool.setProcessChannelMode(QProcess::MergedChannels);
             tool.start(QStringLiteral("/usr/bin/idevicebackup2"),
@@ -350,8 +352,19 @@ private slots:
                            QStringList{backups.path()});
             const bool ended = tool.waitForFinished(60000);
             const QByteArray output = tool.readAll();
-            return ended && tool.exitCode() == 0 ? QByteArray() : output + QByteArray("(failed)");
+            if (!ended || tool.exitCode() != 0)
+                return output + QByteArray("(failed)");
+            const bool reboots = arguments.first() == QLatin1String("restore") &&
+                                 !arguments.contains(QStringLiteral("--no-reboot"));
+            auto rebooting = [&] {
+                return phone->switchValue(QStringLiteral("RebootingUntilMs")).toLongLong() > 0;
+            };
+            if (reboots && !(QTest::qWaitFor(rebooting, 10000) && backAfterRestart(*phone)))
+                return QByteArray("the phone did not restart");
+            return QByteArray();
         };
+        const QStringList restore{QStringLiteral("restore"), QStringLiteral("--skip-apps")};
+        const QString system = QStringLiteral("--system");
         QCOMPARE(run({QStringLiteral("backup")}), QByteArray());
         const QString prefs =
             SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"),
@@ -363,22 +376,17 @@ private slots:
         SimDeviceFolder::writeFile(arrived, "arrived during the backup");
         const auto containers = containerFiles(*phone);
 
-        QCOMPARE(
-            run({QStringLiteral("restore"), QStringLiteral("--no-reboot"), QStringLiteral("--skip-apps")}),
-            QByteArray());
+        QCOMPARE(run(restore), QByteArray());
         QCOMPARE(readAll(prefs), QByteArray("changed since the backup"));
-        QVERIFY(QFile::exists(arrived));
+        QCOMPARE(run(restore + QStringList{system, QStringLiteral("--no-reboot")}), QByteArray());
+        QCOMPARE(readAll(prefs), QByteArray("changed since the backup"));
 
-        QCOMPARE(run({QStringLiteral("restore"), QStringLiteral("--system"), QStringLiteral("--no-reboot"),
-                      QStringLiteral("--skip-apps")}),
-                 QByteArray());
+        QCOMPARE(run(restore + QStringList{system}), QByteArray());
         QCOMPARE(readAll(prefs), original);
-        QVERIFY(QFile::exists(arrived)); // update mode keeps what the backup does not list
+        QVERIFY(QFile::exists(arrived));
         QCOMPARE(containerFiles(*phone), containers);
 
-        QCOMPARE(run({QStringLiteral("restore"), QStringLiteral("--system"), QStringLiteral("--remove"),
-                      QStringLiteral("--no-reboot"), QStringLiteral("--skip-apps")}),
-                 QByteArray());
+        QCOMPARE(run(restore + QStringList{system, QStringLiteral("--remove")}), QByteArray());
         QVERIFY(!QFile::exists(arrived));
         QVERIFY(phone->switchValue(QStringLiteral("AppsAwaitingDownload")).toBool());
         QVERIFY(!containers.isEmpty());

@@ -14,7 +14,7 @@
 // Switches of the phone: "BackupSeconds" (time a transfer takes), "BackupError" (a backup fails
 // with this text), "FindMyIPhone" (a restore is refused); a restore larger than the phone's free space is
 // refused (simRestoreRoom). A restore asked to reboot ("RestoreShouldReboot" not false) makes the phone go
-// away and come back ("RebootingUntilMs").
+// away and come back ("RebootingUntilMs"); without it the files wait for a restart (simRestartPhone).
 #include "EmulatedBackupService.h"
 
 #include "BackupManifest.h"
@@ -470,6 +470,7 @@ bool restore(SimSocket& socket, plist_t request)
     SimRestoreOptions restoreOptions;
     restoreOptions.removeNotRestored = option("RemoveItemsNotRestored", false);
     restoreOptions.systemFiles = option("RestoreSystemFiles", false);
+    restoreOptions.atRestart = true;
     const bool reboot = option("RestoreShouldReboot", true);
     const std::string password = options ? plistDictString(options, "Password") : std::string();
     std::string source = plistDictString(request, "SourceIdentifier");
@@ -552,6 +553,11 @@ bool restore(SimSocket& socket, plist_t request)
         restoreSimBackup(device, into, restoreOptions, [&device] { return !device.exists(); });
     if (!problem.isEmpty()) {
         finish(socket, 1, problem + QStringLiteral(" (MBErrorDomain/1)"));
+        return false;
+    }
+    // The phone restarts as soon as the host hangs up; its files are in place by then.
+    if (reboot && !simRestartPhone(device)) {
+        finish(socket, 1, QStringLiteral("cannot put the restored files in place (MBErrorDomain/1)"));
         return false;
     }
     return finish(socket, 0) && reboot;
