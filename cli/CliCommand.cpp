@@ -231,6 +231,21 @@ int CliCommand::runPanel(const QString& command, const QString& panel, const IOS
     const bool freeUp = command == QLatin1String("free-up");
     if (const BackupPanel* backup = BackupPanel::byId(panel)) {
         const QStringList ticked = m_only.isEmpty() ? backup->defaultTicks() : m_only;
+        const QString pending = freeUp ? BackupCleanFlow::pendingQuestion(*backup, device) : QString();
+        if (!pending.isEmpty()) {
+            const bool asked = m_yes || ::isatty(STDIN_FILENO) == 1;
+            if (m_yes || (asked && confirm(pending))) {
+                if (!m_quiet && !m_json)
+                    std::fprintf(stderr, "%s\n", qUtf8Printable(FlowSteps::findMyReminder()));
+                return finish(panel, device, BackupCleanFlow(*m_steps).restorePending(device), true);
+            }
+            if (!asked && !m_quiet)
+                std::fprintf(
+                    stderr, "%s\n",
+                    "The changes of the last Free Up, whose restore did not happen, are dropped (--yes "
+                    "restores them); this Free Up starts with a new backup.");
+            BackupCleanFlow::dropPending(device);
+        }
         if (freeUp) {
             for (const PanelEntry& entry : backup->entries) {
                 if (!entry.needsConfirmation || !ticked.contains(entry.id) || m_yes)

@@ -4,17 +4,19 @@
 #include "BackupEditThread.h"
 #include "BackupStatus.h"
 #include "DeviceSpace.h"
-#include "FileUtils.h"
 #include "FormatSize.h"
 #include "IOSClearAllMessagesThread.h"
 #include "IOSClearCallsThread.h"
 #include "IOSClearMMSAttaThread.h"
 #include "IOSClearSafariThread.h"
 #include "IOSClearSysThread.h"
+#include "PendingRestore.h"
 #include "StepMonitor.h"
 #include "UndoStore.h"
+#include "backup2tool.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QMap>
 
 #include <memory>
@@ -55,8 +57,11 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
     FlowResult result;
     if (!backupAllowed(device, result))
         return result;
-    if (!scanOnly)
+    if (!scanOnly) {
+        // The Free Up whose restore did not happen is done again from the start.
+        PendingRestore::drop(chooseTempBackupFolder(), device.uniqueDeviceId);
         result.freeBefore = DeviceStorage::freeBytes(device);
+    }
     QDir folder;
     if (!backUp(device, folder, result))
         return result;
@@ -97,7 +102,7 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
     if (scanOnly)
         return result;
 
-    const QDir partialRoot(folder.filePath(device.uniqueDeviceId + QStringLiteral(".changes")));
+    const QDir partialRoot = PendingRestore::root(folder, device.uniqueDeviceId);
     const QDir undoRoot = UndoStore::stagingRoot(folder, device.uniqueDeviceId);
     PartialBackup::Written partial;
     {
@@ -111,30 +116,33 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
             return result;
         partial = worker.partialWritten();
     }
+    QStringList freed;
+    for (const FlowItem& item : std::as_const(result.items)) {
+        if (item.cleared > 0)
+            freed << item.name;
+    }
     // The phone gets only what changed, and keeps everything else as it is.
     const bool restoring = result.cleared > 0 && partial.entries > 0;
     if (!restoring)
-        removeDirectory(undoRoot.absolutePath());
+        PendingRestore::drop(folder, device.uniqueDeviceId);
     if (restoring) {
-        if (!roomForRestore(device, partial.bytes, result))
-            return result;
-        if (!restore(device, partialRoot, result)) {
+        if (!roomForRestore(device, partial.bytes, result) || !restore(device, partialRoot, result)) {
             // The edited backup no longer says what the phone holds: the next backup starts afresh.
             try {
                 BackupEditMark(QDir(folder.filePath(device.uniqueDeviceId))).markChanging();
             } catch (const std::exception& e) {
                 qWarning("%s", e.what());
             }
-            // The undo of the Free Up before stays; this one changed nothing.
-            removeDirectory(undoRoot.absolutePath());
+            PendingRestore::Info pending;
+            pending.panel = panel.id;
+            pending.items = freed;
+            pending.found = result.found;
+            pending.cleared = result.cleared;
+            pending.bytes = partial.bytes;
+            keepForLater(device, folder, pending, result);
             return result;
         }
-        removeDirectory(partialRoot.absolutePath());
-        QStringList freed;
-        for (const FlowItem& item : std::as_const(result.items)) {
-            if (item.cleared > 0)
-                freed << item.name;
-        }
+        PendingRestore::drop(folder, device.uniqueDeviceId, true);
         if (!UndoStore::keep(folder, device.uniqueDeviceId, freed))
             qWarning("the undo of this Free Up could not be kept");
     }
@@ -143,5 +151,72 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
                          (restoring ? gainedText(device, result) : QString());
     for (const QString& note : std::as_const(result.notes))
         result.closingText += QStringLiteral("<br/><br/>") + note;
+    return result;
+}
+
+void BackupCleanFlow::keepForLater(const IOSDevice& device, const QDir& folder,
+                                   const PendingRestore::Info& pending, FlowResult& result)
+{
+    // The undo of the Free Up before stays; this one changed nothing yet.
+    if (!PendingRestore::keep(folder, device.uniqueDeviceId, pending)) {
+        PendingRestore::drop(folder, device.uniqueDeviceId);
+        return;
+    }
+    result.changesKept = true;
+    result.message += (result.message.isEmpty() ? QString() : QStringLiteral(" ")) + keptText();
+}
+
+QString BackupCleanFlow::keptText()
+{
+    return QStringLiteral("The changes are kept on this computer: the next Free Up of the device can restore "
+                          "them without a new backup.");
+}
+
+QString BackupCleanFlow::pendingQuestion(const BackupPanel& panel, const IOSDevice& device)
+{
+    // Another panel's changes are not what the user asked for: its Free Up starts afresh.
+    const PendingRestore::Info pending = PendingRestore::of(device);
+    if (!pending.present || pending.panel != panel.id)
+        return QString();
+    return QStringLiteral(
+               "The Free Up of %1 on %2 (%3) did not reach the device: its restore did not happen. "
+               "Restore those changes now, without a new backup? What changed in them on the device since "
+               "(for example new messages) goes too. No starts a new Free Up with a new backup.")
+        .arg(device.deviceName, QLocale().toString(pending.taken.toLocalTime(), QLocale::ShortFormat),
+             pending.items.join(QStringLiteral(", ")));
+}
+
+void BackupCleanFlow::dropPending(const IOSDevice& device)
+{
+    PendingRestore::drop(chooseTempBackupFolder(), device.uniqueDeviceId);
+}
+
+FlowResult BackupCleanFlow::restorePending(const IOSDevice& device)
+{
+    FlowResult result;
+    const PendingRestore::Info pending = PendingRestore::of(device);
+    const BackupPanel* panel = BackupPanel::byId(pending.panel);
+    if (!pending.present || !panel) {
+        result.ending = FlowResult::Ending::Failed;
+        result.message = QStringLiteral("There is no Free Up of this device waiting for its restore.");
+        return result;
+    }
+    if (!backupAllowed(device, result))
+        return result;
+    result.freeBefore = DeviceStorage::freeBytes(device);
+    result.found = pending.found;
+    result.cleared = pending.cleared;
+    const QDir folder = chooseTempBackupFolder();
+    // Refused again: it stays for the next try.
+    if (!roomForRestore(device, pending.bytes, result) || !restore(device, pending.root, result)) {
+        keepForLater(device, folder, pending, result);
+        return result;
+    }
+    PendingRestore::drop(folder, device.uniqueDeviceId, true);
+    if (!UndoStore::keep(folder, device.uniqueDeviceId, pending.items))
+        qWarning("the undo of this Free Up could not be kept");
+    result.closingText = QCoreApplication::translate("BackupCleanFlow", panel->closingKey)
+                             .arg(formatSize(result.found), formatSize(result.cleared)) +
+                         gainedText(device, result);
     return result;
 }

@@ -43,6 +43,9 @@ struct FlowResult
     bool restored = false;
     // The phone restarts to finish the restore; its free space is known once it is back.
     bool restarts = false;
+    // The restore did not happen and what the Free Up changed waits for the next one of the
+    // phone (`message` says so).
+    bool changesKept = false;
     qint64 freeBefore = -1;
     qint64 freeAfter = -1;
     // The Free Up's closing message; empty after a Scan.

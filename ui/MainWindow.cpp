@@ -627,14 +627,14 @@ void MainWindow::clearSysCache()
 {
     if (!hasCurrentDevice())
         return;
-    FlowGuard guard(this);
     const IOSDevice device = currentDevice();
     const BackupPanel& panel = BackupPanel::systemJunk();
+    if (restoredPending(panel, device))
+        return;
+    FlowGuard guard(this);
     statusBar()->showMessage(FlowSteps::findMyReminder());
     const FlowResult result = BackupCleanFlow(m_steps).freeUp(panel, device, tickedEntries(panel));
-    statusBar()->clearMessage();
-    refreshStorageAfter(device, result);
-    renderEnding(result);
+    endFreeUp(device, result);
 }
 
 void MainWindow::scanRemoveData()
@@ -655,7 +655,10 @@ void MainWindow::clearRemoveData()
 {
     if (!hasCurrentDevice())
         return;
+    const IOSDevice device = currentDevice();
     const BackupPanel& panel = BackupPanel::unwantedData();
+    if (restoredPending(panel, device))
+        return;
     const QStringList ticked = tickedEntries(panel);
     for (const PanelEntry& entry : panel.entries) {
         // Only the messages entry asks today; its question names the vendor's guide.
@@ -664,10 +667,32 @@ void MainWindow::clearRemoveData()
             return;
     }
     FlowGuard guard(this);
-    const IOSDevice device = currentDevice();
     statusBar()->showMessage(FlowSteps::findMyReminder());
     const FlowResult result = BackupCleanFlow(m_steps).freeUp(panel, device, ticked);
+    endFreeUp(device, result);
+}
+
+bool MainWindow::restoredPending(const BackupPanel& panel, const IOSDevice& device)
+{
+    const QString question = BackupCleanFlow::pendingQuestion(panel, device);
+    if (question.isEmpty())
+        return false;
+    if (!askYesNo(question)) {
+        BackupCleanFlow::dropPending(device);
+        return false;
+    }
+    FlowGuard guard(this);
+    statusBar()->showMessage(FlowSteps::findMyReminder());
+    endFreeUp(device, BackupCleanFlow(m_steps).restorePending(device));
+    return true;
+}
+
+void MainWindow::endFreeUp(const IOSDevice& device, const FlowResult& result)
+{
     statusBar()->clearMessage();
+    // The step's own dialog showed why the restore did not happen, not what became of the changes.
+    if (result.changesKept && result.reported)
+        statusBar()->showMessage(BackupCleanFlow::keptText());
     refreshStorageAfter(device, result);
     renderEnding(result);
 }

@@ -82,6 +82,10 @@ private:
     bool renderEnding(const FlowResult& result);
     // After a restore: the storage of the device, when it is still the current one and can say.
     void refreshStorageAfter(const IOSDevice& device, const FlowResult& result);
+    // A Free Up of the phone whose restore did not happen: its restore, without a new backup, when
+    // the user wants it (then true); otherwise it is dropped.
+    bool restoredPending(const BackupPanel& panel, const IOSDevice& device);
+    void endFreeUp(const IOSDevice& device, const FlowResult& result);
     void setTotalsEmpty();
     // After the last step of a flow: closes the window when that was asked meanwhile, else
     // replays the device events that waited.

@@ -2,6 +2,7 @@
 #include "AppFolders.h"
 #include "BackupCleanFlow.h"
 #include "BackupManifest.h"
+#include "BackupStatus.h"
 #include "FixtureDatabases.h"
 #include "PhoneFiles.h"
 #include "SimPhoneBuilder.h"
@@ -265,6 +266,31 @@ private slots:
             qPrintable(tooFull.message));
         QVERIFY(!refused.steps.contains(restoreStep));
         QCOMPARE(phoneFiles(*full), fullBefore);
+        // The changes wait for the next Free Up of the same panel, which can restore them without a
+        // new backup; the edited backup is no base for the next one.
+        QVERIFY(tooFull.changesKept);
+        QVERIFY(BackupCleanFlow::pendingQuestion(BackupPanel::systemJunk(), fullDevice).isEmpty());
+        QVERIFY(BackupCleanFlow::pendingQuestion(BackupPanel::unwantedData(), fullDevice)
+                    .contains(QStringLiteral("(Messages)")));
+        QCOMPARE(BackupStatus::snapshotState(QDir(m_backups.filePath(
+                     QStringLiteral("__vantelmoor_iosbk_temp/") + fullDevice.uniqueDeviceId))),
+                 QStringLiteral("uncommitted"));
+        refused.steps.clear();
+        QVERIFY(BackupCleanFlow(refused).restorePending(fullDevice).changesKept); // still too full
+        QVERIFY(refused.steps.isEmpty());
+        full->setValues(QStringLiteral("com.apple.disk_usage"),
+                        {{QStringLiteral("TotalDataCapacity"), qint64(64000000000)},
+                         {QStringLiteral("AmountDataAvailable"), whole}});
+        const FlowResult later = BackupCleanFlow(refused).restorePending(fullDevice);
+        QVERIFY2(later.completed(), qPrintable(later.message));
+        QCOMPARE(refused.steps, QStringList{restoreStep});
+        QVERIFY(later.closingText.startsWith(QStringLiteral("Successfully deleted")));
+        QCOMPARE(FixtureDatabases::countRows(SimPhonePaths::file(*full, QStringLiteral("HomeDomain"),
+                                                                 QStringLiteral("Library/SMS/sms.db")),
+                                             QStringLiteral("message")),
+                 0);
+        QVERIFY(UndoStore::of(fullDevice).present);
+        QVERIFY(BackupCleanFlow::pendingQuestion(BackupPanel::unwantedData(), fullDevice).isEmpty());
         phone->remove();
         full->remove();
     }

@@ -4,6 +4,7 @@
 // afterwards. A refused restore changes nothing; Cancel during the backup and during the restore
 // leaves the phone as it was, or whole.
 #include "AppFolders.h"
+#include "BackupCleanFlow.h"
 #include "BackupFixture.h"
 #include "BoxAnswerer.h"
 #include "EmulatorProcess.h"
@@ -24,6 +25,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTest>
 
 #include <csignal>
@@ -241,8 +243,9 @@ private slots:
         }
     }
 
-    // The phone refuses the restore (Find My iPhone on): the phone keeps its messages, and the next
-    // Scan, on a later backup, finds them all again.
+    // The phone refuses the restore (Find My iPhone on, "MBErrorDomain/211"): the phone keeps its
+    // messages, and the next Scan, on a later backup, finds them all again. The next Free Up offers
+    // the kept changes, and restores only them.
     void aRefusedRestoreChangesNothing()
     {
         auto phone = plugIn(true);
@@ -251,7 +254,7 @@ private slots:
         auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         auto* total = child<QLabel>("lbTotalRemoveData");
         model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
-        BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
+        BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Ok});
         press("btnScanRemvoeData");
         QVERIFY2(yes.texts.isEmpty(), qPrintable(yes.texts.join(QLatin1Char('\n'))));
         const QString found = total->text();
@@ -264,11 +267,29 @@ private slots:
                  qPrintable(yes.texts.at(1)));
         QCOMPARE(phoneFiles(*phone), before);
 
+        QCOMPARE(m_fx.window->statusBar()->currentMessage(), BackupCleanFlow::keptText());
+
         phone->setSwitch(QStringLiteral("FindMyIPhone"), false);
         model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
         press("btnScanRemvoeData");
         QCOMPARE(yes.texts.size(), 2);
         QCOMPARE(total->text(), found);
+
+        press("btnRemoveData");
+        QCOMPARE(yes.texts.size(), 4);
+        QVERIFY2(yes.texts.at(2).contains(QStringLiteral("Restore those changes now, without a new backup?")),
+                 qPrintable(yes.texts.at(2)));
+        QVERIFY2(yes.texts.at(3).startsWith(QStringLiteral("Successfully deleted")),
+                 qPrintable(yes.texts.at(3)));
+        QVERIFY(backAfterRestart(*phone));
+        const QString sms =
+            SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
+        const auto after = phoneFiles(*phone);
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (!it.key().contains(QLatin1String("/Library/SMS/")))
+                QCOMPARE(after.value(it.key()), it.value());
+        }
     }
 
     // The cable is pulled during the backup: the step ends with an error instead of waiting for
