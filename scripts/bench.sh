@@ -10,3 +10,4 @@ fi
 cmake --build "$BUILD_DIR" --target bench
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bench-release/bench/bench_cleaners" "$@"
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bench-release/bench/bench_afc"
+QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bench-release/bench/bench_freeup"
