@@ -12,7 +12,8 @@ QString FlowSteps::findMyReminder()
 {
     return QStringLiteral(
         "Find My must be off on the device for the restore (Settings > your name > Find My > "
-        "Find My iPhone); with it on, the device refuses the restore.");
+        "Find My iPhone); with it on, the device refuses the restore: \"Find My iPhone must be disabled "
+        "before restoring\".");
 }
 
 bool FlowSteps::step(QThread& worker, StepMonitor& monitor, FlowResult& result)
