@@ -18,6 +18,9 @@ public:
     QList<QMessageBox::Icon> icons;
     QStringList titles;
 
+    // Leaves the boxes from now on to another answerer.
+    void stop() { m_timer.stop(); }
+
 private:
     void poll();
 

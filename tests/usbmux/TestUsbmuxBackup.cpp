@@ -15,9 +15,11 @@
 #include "PhoneFiles.h"
 #include "ProgressForm.h"
 #include "SimPhoneBuilder.h"
+#include "UndoFlow.h"
 #include "WindowFixture.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDirIterator>
@@ -301,7 +303,8 @@ private slots:
         auto* model = m_fx.window->findChild<QAbstractItemView*>(QStringLiteral("listRemoveFun"))->model();
         auto* total = child<QLabel>("lbTotalRemoveData");
         model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
-        BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Ok});
+        BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Ok,
+                         QMessageBox::Yes, QMessageBox::Ok});
         press("btnScanRemvoeData");
         QVERIFY2(yes.texts.isEmpty(), qPrintable(yes.texts.join(QLatin1Char('\n'))));
         const QString found = total->text();
@@ -337,6 +340,24 @@ private slots:
             if (!it.key().contains(QLatin1String("/Library/SMS/")))
                 QCOMPARE(after.value(it.key()), it.value());
         }
+
+        // Tools > Undo the Last Free Up brings them back, with the same partial restore.
+        QAction* undo = nullptr;
+        for (QAction* action : m_fx.window->findChildren<QAction*>()) {
+            if (action->text() == QLatin1String("Undo the Last Free Up"))
+                undo = action;
+        }
+        QVERIFY(undo);
+        const QString question = UndoFlow::question(devices()->currentData().value<IOSDevice>());
+        QVERIFY(!question.isEmpty());
+        BoxAnswerer undoBoxes({QMessageBox::Yes, QMessageBox::Ok});
+        yes.stop();
+        undo->trigger();
+        QVERIFY2(undoBoxes.texts.contains(question), qPrintable(undoBoxes.texts.join(QLatin1Char('\n'))));
+        QVERIFY2(undoBoxes.texts.last().startsWith(QStringLiteral("What the last Free Up removed")),
+                 qPrintable(undoBoxes.texts.last()));
+        QVERIFY(backAfterRestart(*phone));
+        QCOMPARE(phoneFiles(*phone), before);
     }
 
     // The cable is pulled during the backup: the step ends with an error instead of waiting for
