@@ -10,4 +10,4 @@ $SUDO apt-get install -y --no-install-recommends \
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools \
     libqt6opengl6-dev libgl-dev libvulkan-dev libxkbcommon-dev \
     libsqlite3-dev sqlite3 libssl-dev libplist-dev libimobiledevice-dev libusbmuxd-dev libimobiledevice-utils usbmuxd \
-    fonts-dejavu-core dpkg-dev file desktop-file-utils appstream
+    fonts-dejavu-core dpkg-dev file desktop-file-utils appstream python3 python3-pycryptodome
