@@ -163,6 +163,16 @@ bool unarchiveMbFileWithLibplist(const QByteArray& blob, MbdbRecord& r)
         r.dataHash.setBytes(QByteArray(d ? d : "", qsizetype(n)));
         std::free(d);
     }
+    plist_t key = deref(objects, plist_dict_get_item(root, "EncryptionKey"));
+    if (plist_t data =
+            key && plist_get_node_type(key) == PLIST_DICT ? plist_dict_get_item(key, "NS.data") : nullptr;
+        data && plist_get_node_type(data) == PLIST_DATA) {
+        char* d = nullptr;
+        uint64_t n = 0;
+        plist_get_data_val(data, &d, &n);
+        r.encryptionKey.setBytes(QByteArray(d ? d : "", qsizetype(n)));
+        std::free(d);
+    }
     return true;
 }
 
@@ -195,6 +205,24 @@ QByteArray archiveMbFile(const MbdbRecord& r)
         plist_dict_set_item(
             file, "Digest",
             addObject(plist_new_data(r.dataHash.bytes.constData(), uint64_t(r.dataHash.bytes.size()))));
+    // An encrypted backup's file key, as phones archive it: NSMutableData (iphone_backup_decrypt,
+    // avibrazil/iOSbackup read it from "NS.data").
+    if (r.encryptionKey.isPresent()) {
+        plist_t data = plist_new_dict();
+        plist_dict_set_item(
+            data, "NS.data",
+            plist_new_data(r.encryptionKey.bytes.constData(), uint64_t(r.encryptionKey.bytes.size())));
+        plist_t dataClasses = plist_new_array();
+        plist_array_append_item(dataClasses, plist_new_string("NSMutableData"));
+        plist_array_append_item(dataClasses, plist_new_string("NSData"));
+        plist_array_append_item(dataClasses, plist_new_string("NSObject"));
+        plist_t dataClass = plist_new_dict();
+        plist_dict_set_item(dataClass, "$classname", plist_new_string("NSMutableData"));
+        plist_dict_set_item(dataClass, "$classes", dataClasses);
+        plist_t keyUid = addObject(data);
+        plist_dict_set_item(data, "$class", addObject(dataClass));
+        plist_dict_set_item(file, "EncryptionKey", keyUid);
+    }
     plist_t classes = plist_new_array();
     plist_array_append_item(classes, plist_new_string("MBFile"));
     plist_array_append_item(classes, plist_new_string("NSObject"));

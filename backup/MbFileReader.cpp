@@ -195,12 +195,13 @@ bool readMbFileQuickly(QByteArrayView archive, MbdbRecord& record)
         Protection,
         Target,
         Digest,
+        Key,
         Fields
     };
     std::optional<quint64> refs[Fields];
     if (!plist.lookUp(file,
                       {"Size", "Mode", "InodeNumber", "UserID", "GroupID", "LastModified", "LastStatusChange",
-                       "Birth", "ProtectionClass", "Target", "Digest"},
+                       "Birth", "ProtectionClass", "Target", "Digest", "EncryptionKey"},
                       refs))
         return false;
     // Integers only: another kind (a real, say) is left to libplist, which converts it.
@@ -237,6 +238,21 @@ bool readMbFileQuickly(QByteArrayView archive, MbdbRecord& record)
     std::optional<QByteArrayView> digest;
     if (!referenced(Target, 0x5, target) || !referenced(Digest, 0x4, digest))
         return false;
+    // An encrypted backup's file key: an NSMutableData object, its bytes under "NS.data"; any
+    // other shape is left to libplist.
+    std::optional<QByteArrayView> key;
+    if (refs[Key]) {
+        BinaryPlist::Object uid;
+        BinaryPlist::Object data;
+        std::optional<quint64> dataRef[1];
+        BinaryPlist::Object value;
+        if (!plist.object(*refs[Key], uid) || uid.type != 0x8 || uid.count >= objects.count ||
+            !plist.object(plist.ref(objects, uid.count), data) || data.type != 0xD ||
+            !plist.lookUp(data, {"NS.data"}, dataRef) || !dataRef[0] || !plist.object(*dataRef[0], value) ||
+            value.type != 0x4)
+            return false;
+        key = plist.bytes(value);
+    }
     const quint64 size = numbers[Size], mode = numbers[Mode], inode = numbers[Inode], user = numbers[User],
                   group = numbers[Group], modified = numbers[Modified], changed = numbers[Changed],
                   born = numbers[Born], protection = numbers[Protection];
@@ -254,5 +270,7 @@ bool readMbFileQuickly(QByteArrayView archive, MbdbRecord& record)
         record.linkTarget.setBytes(textUpToZero(*target).toByteArray());
     if (digest)
         record.dataHash.setBytes(digest->toByteArray());
+    if (key)
+        record.encryptionKey.setBytes(key->toByteArray());
     return true;
 }

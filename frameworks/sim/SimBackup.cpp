@@ -1,16 +1,22 @@
 #include "SimBackup.h"
 
 #include "BackupFileName.h"
+#include "BackupKeyBag.h"
 #include "BackupManifest.h"
 #include "FileUtils.h"
 #include "ManifestDb.h"
 #include "ManifestMbdb.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
+#include <QSaveFile>
 #include <QThread>
 
 #include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -65,6 +71,60 @@ bool swapIn(const QString& staging, const QString& target)
     return true;
 }
 
+QByteArray readBytes(const QString& path, bool* ok = nullptr)
+{
+    QFile f(path);
+    const bool opened = f.open(QIODevice::ReadOnly);
+    if (ok)
+        *ok = opened;
+    return opened ? f.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit();
+}
+
+// The phone's backup key bag, made once for its backup password ("BackupPassword") and kept while
+// that password opens it. The rounds are the phone's own (switches "KeyBagRounds", DPIC, and
+// "KeyBagIterations", ITER): 10,000,000 and 10,000 on current phones, fewer on test phones.
+QString simKeyBag(const SimDevice& device, std::optional<BackupKeyBag>& bag)
+{
+    const QByteArray password = simBackupPassword(device);
+    if (password.isEmpty())
+        return QStringLiteral("the phone encrypts its backups and has no backup password");
+    const QString path = QString::fromStdString(device.folder) + QStringLiteral("/backup-keybag");
+    bool kept = false;
+    const QByteArray bytes = readBytes(path, &kept);
+    if (kept) {
+        try {
+            bag = BackupKeyBag::parse(bytes);
+            if (bag->unlock(password))
+                return QString();
+        } catch (const std::exception&) {
+        }
+    }
+    bag = BackupKeyBag::create(password, quint32(device.number("KeyBagRounds", 10000000)),
+                               quint32(device.number("KeyBagIterations", 10000)));
+    bag->unlock(password);
+    return writeBytes(path, bag->bytes()) ? QString() : QStringLiteral("cannot keep the backup key bag");
+}
+
+bool willEncrypt(const SimDevice& device)
+{
+    plist_t value = device.copyValue("com.apple.mobile.backup", "WillEncrypt");
+    uint8_t on = 0;
+    if (value && plist_get_node_type(value) == PLIST_BOOLEAN)
+        plist_get_bool_val(value, &on);
+    if (value)
+        plist_free(value);
+    return on != 0;
+}
+
+// The class whose key wraps the manifest's (Manifest.plist "ManifestKey").
+constexpr quint32 manifestClass = 4;
+
 } // namespace
 
 bool simNeverBackedUp(const SimDevice&, const QString&, const QString& path)
@@ -82,6 +142,12 @@ QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir&
     const QDir files(QString::fromStdString(device.folder) + QStringLiteral("/files"));
     const bool modern = currentSystem(device);
     const auto format = modern ? BackupManifest::Format::Db : BackupManifest::Format::Mbdb;
+    std::optional<BackupKeyBag> bag;
+    if (willEncrypt(device)) {
+        const QString problem = simKeyBag(device, bag);
+        if (!problem.isEmpty())
+            return problem;
+    }
     ManifestMap manifest;
     quint64 inode = 1;
     for (const QString& domain : files.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -115,17 +181,42 @@ QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir&
                 r.dataHash.setBytes(fileSha1(path));
                 const QString copy = BackupManifest::backupFilePath(folder, r.fileName(), format);
                 QDir().mkpath(QFileInfo(copy).absolutePath());
-                if (!QFile::copy(path, copy))
+                if (bag) {
+                    // Each file with its own key, wrapped by its class's key and kept in its record.
+                    bool read = false;
+                    const QByteArray plain = readBytes(path, &read);
+                    // A file keeps its key from one backup to the next, as on the phone, so an
+                    // incremental backup need not send it again.
+                    const QByteArray key = QCryptographicHash::hash(
+                        QByteArray(bag->bytes() + r.domain.bytes + '-' + r.path.bytes),
+                        QCryptographicHash::Sha256);
+                    r.encryptionKey.setBytes(bag->storedKey(r.protectionClass, key));
+                    if (!read || !writeBytes(copy, BackupCipher::encrypt(key, plain)))
+                        return QStringLiteral("cannot copy %1").arg(path);
+                } else if (!QFile::copy(path, copy)) {
                     return QStringLiteral("cannot copy %1").arg(path);
+                }
             }
             manifest.insert(r.fileName(), r);
         }
     }
+    QByteArray manifestKey;
     try {
+        const QString db = folder.filePath(QStringLiteral("Manifest.db"));
         if (modern)
-            createManifestDb(folder.filePath(QStringLiteral("Manifest.db")), manifest);
+            createManifestDb(db, manifest);
         else
             writeManifestMbdb(manifest, folder.filePath(QStringLiteral("Manifest.mbdb")));
+        // Manifest.db is encrypted too, with the key "ManifestKey" keeps (from iOS 10.2);
+        // Manifest.mbdb never was.
+        if (bag && modern) {
+            const QByteArray key = BackupCipher::randomBytes(32);
+            manifestKey = bag->storedKey(manifestClass, key);
+            bool read = false;
+            const QByteArray plain = readBytes(db, &read);
+            if (!read || !writeBytes(db, BackupCipher::encrypt(key, plain)))
+                return QStringLiteral("cannot encrypt the manifest");
+        }
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     }
@@ -144,7 +235,15 @@ QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir&
     plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(version.constData()));
     plist_dict_set_item(lockdown, "UniqueDeviceID", plist_new_string(id.constData()));
     plist_t manifestPlist = plist_new_dict();
-    plist_dict_set_item(manifestPlist, "IsEncrypted", plist_new_bool(0));
+    plist_dict_set_item(manifestPlist, "IsEncrypted", plist_new_bool(bag ? 1 : 0));
+    if (bag) {
+        const QByteArray bagBytes = bag->bytes();
+        plist_dict_set_item(manifestPlist, "BackupKeyBag",
+                            plist_new_data(bagBytes.constData(), uint64_t(bagBytes.size())));
+        if (!manifestKey.isEmpty())
+            plist_dict_set_item(manifestPlist, "ManifestKey",
+                                plist_new_data(manifestKey.constData(), uint64_t(manifestKey.size())));
+    }
     plist_dict_set_item(manifestPlist, "Lockdown", lockdown);
     plist_t status = plist_new_dict();
     plist_dict_set_item(status, "SnapshotState", plist_new_string("finished"));
@@ -203,19 +302,86 @@ bool simAppDomain(const QString& domain)
            domain.startsWith(QLatin1String("AppDomainPlugin-"));
 }
 
+QByteArray simBackupPassword(const SimDevice& device)
+{
+    const std::vector<std::string> passwords = device.strings("BackupPassword");
+    return passwords.empty() ? QByteArray() : QByteArray::fromStdString(passwords.front());
+}
+
+QString SimBackupReader::open(const QDir& backupDir, const QByteArray& password)
+{
+    m_dir = backupDir;
+    m_wrongPassword = false;
+    m_bag.reset();
+    plist_t manifestPlist = readPlistFile(backupDir.filePath(QStringLiteral("Manifest.plist")).toStdString());
+    auto data = [manifestPlist](const char* key) {
+        plist_t node = manifestPlist ? plist_dict_get_item(manifestPlist, key) : nullptr;
+        char* bytes = nullptr;
+        uint64_t length = 0;
+        if (node && plist_get_node_type(node) == PLIST_DATA)
+            plist_get_data_val(node, &bytes, &length);
+        const QByteArray out(bytes ? bytes : "", qsizetype(length));
+        std::free(bytes);
+        return out;
+    };
+    uint8_t encrypted = 0;
+    if (plist_t node = manifestPlist ? plist_dict_get_item(manifestPlist, "IsEncrypted") : nullptr;
+        node && plist_get_node_type(node) == PLIST_BOOLEAN)
+        plist_get_bool_val(node, &encrypted);
+    const QByteArray bagBytes = data("BackupKeyBag");
+    const QByteArray manifestKey = data("ManifestKey");
+    if (manifestPlist)
+        plist_free(manifestPlist);
+
+    BackupManifest manifest;
+    QTemporaryDir scratch;
+    try {
+        if (encrypted) {
+            m_bag = BackupKeyBag::parse(bagBytes);
+            if (!m_bag->unlock(password)) {
+                m_wrongPassword = true;
+                return QStringLiteral("the password does not open the backup");
+            }
+        }
+        if (!manifest.locate(backupDir))
+            return QStringLiteral("the backup in %1 has no manifest").arg(backupDir.absolutePath());
+        m_format = manifest.format();
+        if (encrypted && m_format == BackupManifest::Format::Db) {
+            bool ok = false;
+            const QByteArray plain =
+                BackupCipher::decrypt(m_bag->fileKey(manifestKey), readBytes(manifest.path()), &ok);
+            if (!ok || !writeBytes(scratch.filePath(QStringLiteral("Manifest.db")), plain) ||
+                !manifest.locate(QDir(scratch.path())))
+                return QStringLiteral("the backup's manifest does not decrypt");
+        }
+        manifest.read();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    m_records = manifest.records();
+    return QString();
+}
+
+bool SimBackupReader::content(const QString& name, QByteArray& bytes) const
+{
+    bool read = false;
+    bytes = readBytes(filePath(name), &read);
+    if (!read || !m_bag)
+        return read;
+    bool ok = false;
+    bytes = BackupCipher::decrypt(m_bag->fileKey(m_records.value(name).encryptionKey.bytes), bytes, &ok);
+    return ok;
+}
+
 QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, const SimRestoreOptions& options,
                          const std::function<bool()>& stop)
 {
     const bool removeNotRestored = options.removeNotRestored;
-    BackupManifest backupManifest;
-    if (!backupManifest.locate(backupDir))
-        return QStringLiteral("the backup in %1 has no manifest").arg(backupDir.absolutePath());
-    try {
-        backupManifest.read();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    }
-    const ManifestMap& manifest = backupManifest.records();
+    SimBackupReader backup;
+    const QString unreadable = backup.open(backupDir, options.password);
+    if (!unreadable.isEmpty())
+        return unreadable;
+    const ManifestMap& manifest = backup.records();
     const QString deviceFolder = QString::fromStdString(device.folder);
     for (const QString& stale :
          QDir(deviceFolder).entryList({QStringLiteral("files.restoring-*")}, QDir::Dirs))
@@ -267,8 +433,8 @@ QString restoreSimBackup(const SimDevice& device, const QDir& backupDir, const S
         } else {
             QDir().mkpath(QFileInfo(target).absolutePath());
             QFile::remove(target);
-            const QString source = backupManifest.filePath(it.key());
-            if (!QFile::copy(source, target)) {
+            QByteArray bytes;
+            if (!backup.content(it.key(), bytes) || !writeBytes(target, bytes)) {
                 removeDirectory(staging.absolutePath());
                 return QStringLiteral("the backup file %1 for %2-%3 is missing").arg(it.key(), domain, path);
             }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "BackupKeyBag.h"
+#include "BackupManifest.h"
 #include "SimDevice.h"
 
 #include <QDir>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 
 // Backing a simulated phone up and restoring it, as the phone itself does: shared by the
 // simulated backup tool and the emulated phone's backup service.
@@ -37,6 +41,44 @@ struct SimRestoreOptions
     // the phone is restarted (simRestartPhone). Off for the simulated backup tool, which has no
     // restart.
     bool atRestart = false;
+    // "Password": what opens an encrypted backup (pymobiledevice3 services/mobilebackup2.py restore()).
+    QByteArray password;
+};
+
+// The phone's backup password (switch "BackupPassword"; a real phone keeps it in its keychain),
+// empty when it has none.
+QByteArray simBackupPassword(const SimDevice& device);
+
+// A backup folder as the phone reads it in a restore: an encrypted one's Manifest.db (decrypted
+// with "ManifestKey") and files (each with the key its record keeps) open only with the backup's
+// password.
+class SimBackupReader
+{
+public:
+    // Empty on success, else what went wrong.
+    QString open(const QDir& backupDir, const QByteArray& password);
+    // The backup is encrypted and the password does not open its key bag.
+    bool wrongPassword() const { return m_wrongPassword; }
+    const ManifestMap& records() const { return m_records; }
+    BackupManifest::Format format() const { return m_format; }
+    QString manifestName() const
+    {
+        return m_format == BackupManifest::Format::Db ? QStringLiteral("Manifest.db")
+                                                      : QStringLiteral("Manifest.mbdb");
+    }
+    QString filePath(const QString& name) const
+    {
+        return BackupManifest::backupFilePath(m_dir, name, m_format);
+    }
+    // A record's file as the phone had it; false when it is missing or does not decrypt.
+    bool content(const QString& name, QByteArray& bytes) const;
+
+private:
+    QDir m_dir;
+    BackupManifest::Format m_format = BackupManifest::Format::Mbdb;
+    ManifestMap m_records;
+    std::optional<BackupKeyBag> m_bag;
+    bool m_wrongPassword = false;
 };
 
 // Puts a backup folder on the phone. In update mode (no removal) the phone keeps every file the

@@ -255,13 +255,16 @@ private slots:
                    a.changedTime == b.changedTime && a.createdTime == b.createdTime &&
                    a.protectionClass == b.protectionClass && a.linkTarget.length == b.linkTarget.length &&
                    a.linkTarget.bytes == b.linkTarget.bytes && a.dataHash.length == b.dataHash.length &&
-                   a.dataHash.bytes == b.dataHash.bytes;
+                   a.dataHash.bytes == b.dataHash.bytes && a.encryptionKey.bytes == b.encryptionKey.bytes;
         };
         QList<MbdbRecord> records = sample().values();
         MbdbRecord big = record("HomeDomain", "Library/big", quint64(1) << 40);
         big.inode = (quint64(1) << 63) + 5; // beyond a signed 64-bit integer
         big.modifiedTime = 0xffffffffu;
         records << big;
+        MbdbRecord encrypted = record("HomeDomain", "Library/SMS/sms.db", 4096);
+        encrypted.encryptionKey.setBytes(QByteArray(4, '\3') + QByteArray(40, 'w'));
+        records << encrypted;
         int quick = 0;
         int mutated = 0;
         for (const MbdbRecord& r : records) {

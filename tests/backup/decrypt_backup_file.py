@@ -4,10 +4,17 @@ format (Apple Platform Security, "Keybags for Data Protection"; the iphone-datap
 project's keybag.py and aeswrap.py; avibrazil/iOSbackup), not after our code.
 
 usage: decrypt_backup_file.py KEYBAG PASSWORD_FILE STORED_KEY ENCRYPTED OUTPUT
-STORED_KEY is the record's key (4-byte little-endian class, wrapped key) as hex."""
+       decrypt_backup_file.py --backup FOLDER PASSWORD_FILE DOMAIN RELATIVE_PATH OUTPUT
+STORED_KEY is the record's key (4-byte little-endian class, wrapped key) as hex. With --backup,
+Manifest.db is decrypted with "ManifestKey" and the file's key taken from its MBFile record
+("EncryptionKey", an NSMutableData whose "NS.data" holds it)."""
 import hashlib
+import os
+import plistlib
+import sqlite3
 import struct
 import sys
+import tempfile
 
 try:
     from Cryptodome.Cipher import AES
@@ -60,26 +67,63 @@ def aes_unwrap(kek, wrapped):
     return b"".join(r[1:])
 
 
-def main():
-    keybag, password_file, stored_hex, encrypted, output = sys.argv[1:6]
-    attrs, class_keys = parse_keybag(open(keybag, "rb").read())
-    password = open(password_file, "rb").read()
+def open_keybag(blob, password):
+    attrs, class_keys = parse_keybag(blob)
     if b"DPSL" in attrs:
         password = hashlib.pbkdf2_hmac("sha256", password, attrs[b"DPSL"], attrs[b"DPIC"], 32)
     password_key = hashlib.pbkdf2_hmac("sha1", password, attrs[b"SALT"], attrs[b"ITER"], 32)
-    stored = bytes.fromhex(stored_hex)
+    keys = {}
+    for clas, entry in class_keys.items():
+        if entry.get(b"WRAP", 0) & 2:
+            key = aes_unwrap(password_key, entry[b"WPKY"])
+            if key is None:
+                sys.exit("wrong password")
+            keys[clas] = key
+    return keys
+
+
+def decrypt(class_keys, stored, data):
     clas = struct.unpack("<L", stored[:4])[0]
-    class_key = aes_unwrap(password_key, class_keys[clas][b"WPKY"])
-    if class_key is None:
-        sys.exit("wrong password")
-    file_key = aes_unwrap(class_key, stored[4:])
+    file_key = aes_unwrap(class_keys[clas], stored[4:])
     if file_key is None:
         sys.exit("the file key does not unwrap")
-    data = AES.new(file_key, AES.MODE_CBC, b"\0" * 16).decrypt(open(encrypted, "rb").read())
+    data = AES.new(file_key, AES.MODE_CBC, b"\0" * 16).decrypt(data)
     pad = data[-1]
     if pad < 1 or pad > 16 or data[-pad:] != bytes([pad]) * pad:
         sys.exit("bad padding")
-    open(output, "wb").write(data[:-pad])
+    return data[:-pad]
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def main():
+    if sys.argv[1] == "--backup":
+        folder, password_file, domain, relative, output = sys.argv[2:7]
+        manifest = plistlib.loads(read(os.path.join(folder, "Manifest.plist")))
+        class_keys = open_keybag(manifest["BackupKeyBag"], read(password_file))
+        db = decrypt(class_keys, manifest["ManifestKey"], read(os.path.join(folder, "Manifest.db")))
+        with tempfile.TemporaryDirectory() as scratch:
+            path = os.path.join(scratch, "Manifest.db")
+            with open(path, "wb") as f:
+                f.write(db)
+            row = sqlite3.connect(path).execute(
+                "SELECT fileID, file FROM Files WHERE domain = ? AND relativePath = ?", (domain, relative)).fetchone()
+        if row is None:
+            sys.exit("no such file in the backup")
+        archive = plistlib.loads(row[1])
+        objects = archive["$objects"]
+        record = objects[archive["$top"]["root"].data]
+        stored = objects[record["EncryptionKey"].data]["NS.data"]
+        plain = decrypt(class_keys, stored, read(os.path.join(folder, row[0][:2], row[0])))
+    else:
+        keybag, password_file, stored_hex, encrypted, output = sys.argv[1:6]
+        class_keys = open_keybag(read(keybag), read(password_file))
+        plain = decrypt(class_keys, bytes.fromhex(stored_hex), read(encrypted))
+    with open(output, "wb") as f:
+        f.write(plain)
 
 
 if __name__ == "__main__":

@@ -148,6 +148,29 @@ class TestUsbmuxBackup : public QObject
                    20000);
     }
 
+    // Debian's idevicebackup2 on the phone: empty when it succeeded and, after a restore that
+    // reboots, the phone is back; else what it said.
+    QByteArray runTool(SimDeviceFolder& phone, const QStringList& arguments, const QString& folder)
+    {
+        phone.setSwitch(QStringLiteral("RebootingUntilMs"), 0);
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral("/usr/bin/idevicebackup2"),
+                   QStringList{QStringLiteral("-u"), phone.udid()} + arguments + QStringList{folder});
+        const bool ended = tool.waitForFinished(60000);
+        const QByteArray output = tool.readAll();
+        if (!ended || tool.exitCode() != 0)
+            return output + QByteArray("(failed)");
+        const bool reboots = arguments.first() == QLatin1String("restore") &&
+                             !arguments.contains(QStringLiteral("--no-reboot"));
+        auto rebooting = [&] {
+            return phone.switchValue(QStringLiteral("RebootingUntilMs")).toLongLong() > 0;
+        };
+        if (reboots && !(QTest::qWaitFor(rebooting, 10000) && backAfterRestart(phone)))
+            return QByteArray("the phone did not restart");
+        return QByteArray();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -432,26 +455,7 @@ private slots:
         auto phone = plugIn(true);
         QVERIFY(phone);
         QTemporaryDir backups;
-        auto run = [&](const QStringList& arguments) -> QByteArray {
-            phone->setSwitch(QStringLiteral("RebootingUntilMs"), 0);
-            QProcess tool;
-            tool.setProcessChannelMode(QProcess::MergedChannels);
-            tool.start(QStringLiteral("/usr/bin/idevicebackup2"),
-                       QStringList{QStringLiteral("-u"), phone->udid()} + arguments +
-                           QStringList{backups.path()});
-            const bool ended = tool.waitForFinished(60000);
-            const QByteArray output = tool.readAll();
-            if (!ended || tool.exitCode() != 0)
-                return output + QByteArray("(failed)");
-            const bool reboots = arguments.first() == QLatin1String("restore") &&
-                                 !arguments.contains(QStringLiteral("--no-reboot"));
-            auto rebooting = [&] {
-                return phone->switchValue(QStringLiteral("RebootingUntilMs")).toLongLong() > 0;
-            };
-            if (reboots && !(QTest::qWaitFor(rebooting, 10000) && backAfterRestart(*phone)))
-                return QByteArray("the phone did not restart");
-            return QByteArray();
-        };
+        auto run = [&](const QStringList& arguments) { return runTool(*phone, arguments, backups.path()); };
         const QStringList restore{QStringLiteral("restore"), QStringLiteral("--skip-apps")};
         const QString system = QStringLiteral("--system");
         QCOMPARE(run({QStringLiteral("backup")}), QByteArray());
@@ -480,6 +484,55 @@ private slots:
         QVERIFY(phone->switchValue(QStringLiteral("AppsAwaitingDownload")).toBool());
         QVERIFY(!containers.isEmpty());
         QVERIFY(containerFiles(*phone).isEmpty());
+    }
+
+    // A phone whose backups are encrypted ("WillEncrypt"), through Debian's idevicebackup2: its
+    // backup is of the public format (Manifest.plist "BackupKeyBag" and "ManifestKey", each file's
+    // key in its MBFile record), which an independent reader decrypts; the phone restores it only
+    // with the password ("ErrorCode 207: Invalid password when restoring encrypted backup",
+    // libimobiledevice issue 1155). Test phones use fewer rounds; the key bag states them.
+    void anEncryptedPhoneThroughTheTool()
+    {
+        auto phone = plugIn(true, [](SimDeviceFolder& p) {
+            p.setValues(
+                QStringLiteral("com.apple.mobile.backup"),
+                {{QStringLiteral("CloudBackupEnabled"), false}, {QStringLiteral("WillEncrypt"), true}});
+            p.setSwitch(QStringLiteral("BackupPassword"), QStringList{QStringLiteral("correct horse")});
+            p.setSwitch(QStringLiteral("KeyBagRounds"), 1000);
+            p.setSwitch(QStringLiteral("KeyBagIterations"), 10);
+        });
+        QVERIFY(phone);
+        QTemporaryDir backups;
+        const QByteArray backedUp = runTool(*phone, {QStringLiteral("backup")}, backups.path());
+        QVERIFY2(backedUp.isEmpty(), backedUp.constData());
+        const QString sms =
+            SimPhonePaths::file(*phone, QStringLiteral("HomeDomain"), QStringLiteral("Library/SMS/sms.db"));
+        const QByteArray original = readAll(sms);
+        QFile password(backups.filePath(QStringLiteral("password")));
+        QVERIFY(password.open(QIODevice::WriteOnly) && password.write("correct horse") > 0);
+        password.close();
+        QProcess reader;
+        reader.setProcessChannelMode(QProcess::MergedChannels);
+        reader.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(SPACEWELL_BACKUP_READER), QStringLiteral("--backup"),
+                      backups.filePath(phone->udid()), password.fileName(), QStringLiteral("HomeDomain"),
+                      QStringLiteral("Library/SMS/sms.db"), backups.filePath(QStringLiteral("sms.db"))});
+        QVERIFY(reader.waitForFinished(30000));
+        QVERIFY2(reader.exitCode() == 0, reader.readAll().constData());
+        QCOMPARE(readAll(backups.filePath(QStringLiteral("sms.db"))), original);
+        QVERIFY(
+            !readAll(backups.filePath(phone->udid() + QStringLiteral("/Manifest.db"))).startsWith("SQLite"));
+
+        SimDeviceFolder::writeFile(sms, "changed since the backup");
+        const QStringList restore{QStringLiteral("restore"), QStringLiteral("--system"),
+                                  QStringLiteral("--skip-apps"), QStringLiteral("--password")};
+        const QByteArray refused =
+            runTool(*phone, restore + QStringList{QStringLiteral("wrong horse")}, backups.path());
+        QVERIFY2(refused.contains("Error Code 207"), refused.constData());
+        QCOMPARE(readAll(sms), QByteArray("changed since the backup"));
+        QCOMPARE(runTool(*phone, restore + QStringList{QStringLiteral("correct horse")}, backups.path()),
+                 QByteArray());
+        QCOMPARE(readAll(sms), original);
     }
 
     // Current iOS opens only developer-signed apps' containers. Over TLS 1.3 services: the Scan

@@ -292,7 +292,8 @@ ManifestMap previousRecords(SimSocket& socket, const QString& udid, const QStrin
     QTemporaryDir received;
     QStringList missing;
     // One file per request: the host stops at the first one it lacks.
-    for (const QString& name : {QStringLiteral("Status.plist"), manifestName}) {
+    for (const QString& name :
+         {QStringLiteral("Status.plist"), QStringLiteral("Manifest.plist"), manifestName}) {
         if (!downloadFiles(socket, {udid + QLatin1Char('/') + name}, QDir(received.path()), 0, missing)) {
             ok = false;
             return {};
@@ -303,14 +304,11 @@ ManifestMap previousRecords(SimSocket& socket, const QString& udid, const QStrin
     const bool finished = status && plistDictString(status, "SnapshotState") == "finished";
     if (status)
         plist_free(status);
-    BackupManifest manifest;
-    if (!missing.isEmpty() || !finished || !manifest.locate(QDir(received.path())))
+    // An encrypted one opens with the phone's own password.
+    SimBackupReader manifest;
+    if (!missing.isEmpty() || !finished ||
+        !manifest.open(QDir(received.path()), simBackupPassword(socket.device())).isEmpty())
         return {};
-    try {
-        manifest.read();
-    } catch (const std::exception&) {
-        return {};
-    }
     return manifest.records();
 }
 
@@ -352,18 +350,12 @@ void backup(SimSocket& socket, plist_t request)
         return;
     }
     const QDir root(made.path());
-    BackupManifest manifest;
-    if (!manifest.locate(root)) {
-        finish(socket, 1, QStringLiteral("The phone made no manifest (MBErrorDomain/1)"));
+    SimBackupReader manifest;
+    if (const QString unreadable = manifest.open(root, simBackupPassword(device)); !unreadable.isEmpty()) {
+        finish(socket, 1, unreadable + QStringLiteral(" (MBErrorDomain/1)"));
         return;
     }
-    try {
-        manifest.read();
-    } catch (const std::exception& e) {
-        finish(socket, 1, QString::fromUtf8(e.what()) + QStringLiteral(" (MBErrorDomain/1)"));
-        return;
-    }
-    const QString manifestName = QFileInfo(manifest.path()).fileName();
+    const QString manifestName = manifest.manifestName();
     const bool oldLayout = manifest.format() == BackupManifest::Format::Mbdb;
 
     bool ok = false;
@@ -496,34 +488,26 @@ bool restore(SimSocket& socket, plist_t request)
     if (!missing.isEmpty() &&
         !downloadFiles(socket, {from + QStringLiteral("/Manifest.mbdb")}, into, 1, missing))
         return false;
-    plist_t manifestPlist = readPlistFile(into.filePath(QStringLiteral("Manifest.plist")).toStdString());
-    uint8_t encrypted = 0;
-    if (plist_t node = manifestPlist ? plist_dict_get_item(manifestPlist, "IsEncrypted") : nullptr)
-        plist_get_bool_val(node, &encrypted);
-    if (manifestPlist)
-        plist_free(manifestPlist);
-    if (encrypted && password.empty()) {
+    // A wrong or missing password for an encrypted backup, as phones answer it (libimobiledevice
+    // issue 1155).
+    restoreOptions.password = QByteArray::fromStdString(password);
+    SimBackupReader backup;
+    const QString unreadable = backup.open(into, restoreOptions.password);
+    if (backup.wrongPassword()) {
         finish(socket, 207,
                QStringLiteral("Invalid password when restoring encrypted backup (MBErrorDomain/207)"));
         return false;
     }
-    BackupManifest manifest;
-    if (!manifest.locate(into)) {
-        finish(socket, 1, QStringLiteral("The backup has no manifest (MBErrorDomain/1)"));
-        return false;
-    }
-    try {
-        manifest.read();
-    } catch (const std::exception& e) {
-        finish(socket, 1, QString::fromUtf8(e.what()) + QStringLiteral(" (MBErrorDomain/1)"));
+    if (!unreadable.isEmpty()) {
+        finish(socket, 1, unreadable + QStringLiteral(" (MBErrorDomain/1)"));
         return false;
     }
     qint64 required = 0;
     QStringList files;
-    for (auto it = manifest.records().cbegin(); it != manifest.records().cend(); ++it) {
+    for (auto it = backup.records().cbegin(); it != backup.records().cend(); ++it) {
         required += qint64(it.value().size);
         if ((it.value().mode & 0170000) == 0100000)
-            files << from + QLatin1Char('/') + into.relativeFilePath(manifest.filePath(it.key()));
+            files << from + QLatin1Char('/') + into.relativeFilePath(backup.filePath(it.key()));
     }
     const long long freeBytes = simRestoreRoom(device);
     if (freeBytes >= 0 && freeBytes < required) {
