@@ -129,13 +129,20 @@ void backup2tool::run(int op)
                      m_uniqueDeviceId};
     else
         throw std::runtime_error("unknown backup2tool_op.");
+    const bool typesPassword = op == backup2tool_restore && !m_password.isEmpty();
+    if (typesPassword)
+        arguments << QStringLiteral("--password-stdin");
     if (m_cancel)
         return;
 
     QProcess tool;
-    tool.start(toolPath(), arguments, QIODevice::ReadOnly);
+    tool.start(toolPath(), arguments, typesPassword ? QIODevice::ReadWrite : QIODevice::ReadOnly);
     if (!tool.waitForStarted(60000))
         throw std::runtime_error("can not start AppleMobileBackup process.");
+    if (typesPassword) {
+        tool.write(m_password + '\n');
+        tool.closeWriteChannel();
+    }
     const qint64 start = QDateTime::currentSecsSinceEpoch();
     QByteArray output;
     QByteArray errors;

@@ -28,6 +28,9 @@ public:
     // ("Backup: 45%") and is an estimate from the time passed while it prints none.
     void run(int op);
     double progress() const { return m_pg; }
+    // The password of an encrypted backup for the next restore: given to the tool on its standard
+    // input, never on its command line.
+    void setPassword(const QByteArray& password) { m_password = password; }
     // Whether the last run said the device restarts now (a restore does unless told not to).
     bool deviceRestarts() const { return m_restarts; }
 
@@ -54,6 +57,7 @@ private:
     QDir m_target;
     double m_pg = 0;
     bool m_restarts = false;
+    QByteArray m_password;
     std::atomic<bool> m_cancel{false};
 };
 

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <cstdio>
+
 // The line idevicebackup2 prints while the phone shows its passcode prompt before a backup
 // ("com.apple.LocalAuthentication.ui.presented"; tools/idevicebackup2.c), and the line the
 // backup tools print when the prompt is gone ("...ui.dismissed").
@@ -10,11 +12,14 @@ inline constexpr char passcodeEnteredLine[] = "Passcode prompt closed on the dev
 
 // The two command lines the program gives the backup tool:
 //   -u UDID --backup --target UDID --root R
-//   -u UDID --restore --target UDID --root R --source UDID
+//   -u UDID --restore --target UDID --root R --source UDID [--password-stdin]
+// With --password-stdin the password of an encrypted backup is the first line of standard input:
+// never on a command line, where other processes could read it.
 struct BackupToolArguments
 {
     bool backup = false;
     bool restore = false;
+    bool passwordOnStdin = false;
     QString udid;
     QString target;
     QString root;
@@ -35,6 +40,8 @@ struct BackupToolArguments
                 backup = true;
             else if (a == QLatin1String("--restore"))
                 restore = true;
+            else if (a == QLatin1String("--password-stdin"))
+                passwordOnStdin = true;
             else if (!((a == QLatin1String("-u") && next(udid)) ||
                        (a == QLatin1String("--target") && next(target)) ||
                        (a == QLatin1String("--root") && next(root)) ||
@@ -48,5 +55,16 @@ struct BackupToolArguments
         if (restore && source.isEmpty())
             source = udid;
         return QString();
+    }
+
+    // The first line of standard input, when the arguments say the password comes there.
+    QByteArray readPassword() const
+    {
+        if (!passwordOnStdin)
+            return QByteArray();
+        QByteArray line;
+        for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar())
+            line += char(c);
+        return line;
     }
 };

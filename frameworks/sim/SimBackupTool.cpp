@@ -123,16 +123,17 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     if (device.flag("FindMyIPhone"))
         return fail(QStringLiteral(
             "ErrorCode 211: Find My iPhone must be disabled before restoring (MBErrorDomain/211)"));
-    BackupManifest backupManifest;
-    if (!backupManifest.locate(backupDir))
-        return fail(QStringLiteral("the backup in %1 has no manifest").arg(backupDir.absolutePath()));
-    try {
-        backupManifest.read();
-    } catch (const std::exception& e) {
-        return fail(QString::fromUtf8(e.what()));
-    }
+    SimRestoreOptions options;
+    options.password = args.readPassword();
+    SimBackupReader backup;
+    const QString unreadable = backup.open(backupDir, options.password);
+    if (backup.wrongPassword())
+        return fail(QStringLiteral(
+            "ErrorCode 207: Invalid password when restoring encrypted backup (MBErrorDomain/207)"));
+    if (!unreadable.isEmpty())
+        return fail(unreadable);
     qint64 required = 0;
-    for (const MbdbRecord& r : backupManifest.records())
+    for (const MbdbRecord& r : backup.records())
         required += qint64(r.size);
     const long long free = simRestoreRoom(device);
     if (free >= 0 && free < required)
@@ -146,7 +147,6 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     if (!device.exists())
         return fail(QStringLiteral("the device was disconnected during the restore."));
     // The options the real-device tool gives idevicebackup2: system files, nothing removed.
-    SimRestoreOptions options;
     options.systemFiles = true;
     const QString problem =
         restoreSimBackup(device, backupDir, options, [&device] { return !device.exists(); });

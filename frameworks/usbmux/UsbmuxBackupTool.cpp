@@ -139,15 +139,23 @@ QString progressLine(const QByteArray& segment)
 // "Progress: N%" lines; it dies with this tool when cancelled. idevicebackup2 1.3.0 never ends
 // when the phone goes away while files are sent (it waits for the next file name for ever), so
 // a phone that usbmuxd no longer lists ends the run.
+// `password`, when given, is typed in as the answer to idevicebackup2's own prompt (-i).
 int runIdevicebackup2(const QStringList& arguments, const QString& udid, const char* what,
-                      PasscodeWatch* passcode = nullptr)
+                      PasscodeWatch* passcode = nullptr, const QByteArray& password = {})
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process.start(idevicebackup2(), arguments);
+    QStringList all = arguments;
+    // It asks for the password itself; -i goes before the folder, which comes last.
+    if (!password.isEmpty())
+        all.insert(all.size() - 1, QStringLiteral("-i"));
+    process.start(idevicebackup2(), all);
     if (!process.waitForStarted(60000))
         return fail(QStringLiteral("idevicebackup2 could not be started (%1).").arg(process.errorString()));
+    if (!password.isEmpty())
+        process.write(password + '\n');
+    process.closeWriteChannel();
     QByteArray pending;
     QString lastProgress;
     bool finishedWell = false;
@@ -273,7 +281,7 @@ int main(int argc, char* argv[])
     const int rc = runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("-s"), args.source,
                                       QStringLiteral("restore"), QStringLiteral("--system"),
                                       QStringLiteral("--skip-apps"), root},
-                                     args.udid, "restore");
+                                     args.udid, "restore", nullptr, args.readPassword());
     if (standIn)
         QFile::remove(info);
     return rc;

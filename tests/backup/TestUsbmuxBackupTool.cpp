@@ -24,6 +24,8 @@ class TestUsbmuxBackupTool : public QObject
         f.write("last=\"\"; for a in \"$@\"; do last=\"$a\"; done\n");
         f.write("if [ -f \"$last/$2/Info.plist\" ]; then echo info-present >> '" + record().toUtf8() +
                 "'; fi\n");
+        // What it is given to type at its own password prompt (-i).
+        f.write("if read -r typed; then echo \"typed:$typed\" >> '" + record().toUtf8() + "'; fi\n");
         f.write("printf '%s\\n' '" + output + "'\nexit " + QByteArray::number(status) + "\n");
         f.close();
         QFile::setPermissions(standIn(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -34,7 +36,7 @@ class TestUsbmuxBackupTool : public QObject
         int exitCode;
         QString output;
     };
-    Run tool(const QStringList& arguments)
+    Run tool(const QStringList& arguments, const QByteArray& input = {})
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -43,6 +45,8 @@ class TestUsbmuxBackupTool : public QObject
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/usbmux/AppleMobileBackup"), arguments);
+        p.write(input);
+        p.closeWriteChannel();
         p.waitForFinished(30000);
         return {p.exitCode(), QString::fromUtf8(p.readAll())};
     }
@@ -81,9 +85,22 @@ private slots:
         QCOMPARE(recorded(),
                  (QStringList{QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("-s"),
                               QStringLiteral("UDID"), QStringLiteral("restore"), QStringLiteral("--system"),
-                              QStringLiteral("--skip-apps"), root,
-                              QStringLiteral("info-present")}));
+                              QStringLiteral("--skip-apps"), root, QStringLiteral("info-present")}));
         QVERIFY(!QFile::exists(root + QStringLiteral("/UDID/Info.plist")));
+
+        // An encrypted backup's password comes on standard input and goes to idevicebackup2's
+        // own prompt, never onto a command line.
+        const Run encrypted =
+            tool({QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("--restore"),
+                  QStringLiteral("--target"), QStringLiteral("UDID"), QStringLiteral("--root"), root,
+                  QStringLiteral("--source"), QStringLiteral("UDID"), QStringLiteral("--password-stdin")},
+                 "correct horse\n");
+        QCOMPARE(encrypted.exitCode, 0);
+        QCOMPARE(recorded(),
+                 (QStringList{QStringLiteral("-u"), QStringLiteral("UDID"), QStringLiteral("-s"),
+                              QStringLiteral("UDID"), QStringLiteral("restore"), QStringLiteral("--system"),
+                              QStringLiteral("--skip-apps"), QStringLiteral("-i"), root,
+                              QStringLiteral("info-present"), QStringLiteral("typed:correct horse")}));
     }
 
     void failuresAlwaysSayError_data()
