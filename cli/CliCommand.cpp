@@ -232,18 +232,13 @@ int CliCommand::runPanel(const QString& command, const QString& panel, const IOS
     if (const BackupPanel* backup = BackupPanel::byId(panel)) {
         const QStringList ticked = m_only.isEmpty() ? backup->defaultTicks() : m_only;
         const QString pending = freeUp ? BackupCleanFlow::pendingQuestion(*backup, device) : QString();
-        if (!pending.isEmpty()) {
-            const bool asked = m_yes || ::isatty(STDIN_FILENO) == 1;
-            if (m_yes || (asked && confirm(pending))) {
+        const bool atTerminal = ::isatty(STDIN_FILENO) == 1;
+        if (!pending.isEmpty() && (m_yes || atTerminal)) {
+            if (m_yes || confirm(pending)) {
                 if (!m_quiet && !m_json)
                     std::fprintf(stderr, "%s\n", qUtf8Printable(FlowSteps::findMyReminder()));
                 return finish(panel, device, BackupCleanFlow(*m_steps).restorePending(device), true);
             }
-            if (!asked && !m_quiet)
-                std::fprintf(
-                    stderr, "%s\n",
-                    "The changes of the last Free Up, whose restore did not happen, are dropped (--yes "
-                    "restores them); this Free Up starts with a new backup.");
             BackupCleanFlow::dropPending(device);
         }
         if (freeUp) {
@@ -261,6 +256,11 @@ int CliCommand::runPanel(const QString& command, const QString& panel, const IOS
                     return Cancelled;
             }
         }
+        // The Free Up starts afresh, which drops the changes kept from the last one.
+        if (!pending.isEmpty() && !m_yes && !atTerminal && !m_quiet)
+            std::fprintf(stderr, "%s\n",
+                         "The changes of the last Free Up, whose restore did not happen, are dropped (--yes "
+                         "restores them); this Free Up starts with a new backup.");
         if (freeUp && !m_quiet && !m_json)
             std::fprintf(stderr, "%s\n", qUtf8Printable(FlowSteps::findMyReminder()));
         BackupCleanFlow flow(*m_steps);

@@ -136,6 +136,7 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
             PendingRestore::Info pending;
             pending.panel = panel.id;
             pending.items = freed;
+            pending.results = result.items;
             pending.found = result.found;
             pending.cleared = result.cleared;
             pending.bytes = partial.bytes;
@@ -204,6 +205,7 @@ FlowResult BackupCleanFlow::restorePending(const IOSDevice& device)
     if (!backupAllowed(device, result))
         return result;
     result.freeBefore = DeviceStorage::freeBytes(device);
+    result.items = pending.results;
     result.found = pending.found;
     result.cleared = pending.cleared;
     const QDir folder = chooseTempBackupFolder();

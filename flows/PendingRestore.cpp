@@ -24,7 +24,16 @@ QDir PendingRestore::root(const QDir& backupFolder, const QString& udid)
 
 bool PendingRestore::keep(const QDir& backupFolder, const QString& udid, const Info& info)
 {
-    const QJsonObject object{{QStringLiteral("taken"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+    QJsonArray results;
+    for (const FlowItem& item : info.results)
+        results.append(QJsonObject{{QStringLiteral("id"), item.id},
+                                   {QStringLiteral("name"), item.name},
+                                   {QStringLiteral("found"), item.found},
+                                   {QStringLiteral("cleared"), item.cleared},
+                                   {QStringLiteral("countedWith"), item.countedWith}});
+    const QDateTime taken = info.taken.isValid() ? info.taken : QDateTime::currentDateTimeUtc();
+    const QJsonObject object{{QStringLiteral("taken"), taken.toUTC().toString(Qt::ISODate)},
+                             {QStringLiteral("results"), results},
                              {QStringLiteral("panel"), info.panel},
                              {QStringLiteral("items"), QJsonArray::fromStringList(info.items)},
                              {QStringLiteral("found"), info.found},
@@ -48,6 +57,16 @@ PendingRestore::Info PendingRestore::of(const IOSDevice& device)
     info.panel = object.value(QStringLiteral("panel")).toString();
     for (const QJsonValue& item : object.value(QStringLiteral("items")).toArray())
         info.items << item.toString();
+    for (const QJsonValue& value : object.value(QStringLiteral("results")).toArray()) {
+        const QJsonObject r = value.toObject();
+        FlowItem item;
+        item.id = r.value(QStringLiteral("id")).toString();
+        item.name = r.value(QStringLiteral("name")).toString();
+        item.found = r.value(QStringLiteral("found")).toInteger(-1);
+        item.cleared = r.value(QStringLiteral("cleared")).toInteger(-1);
+        item.countedWith = r.value(QStringLiteral("countedWith")).toString();
+        info.results << item;
+    }
     info.found = object.value(QStringLiteral("found")).toInteger();
     info.cleared = object.value(QStringLiteral("cleared")).toInteger();
     info.bytes = object.value(QStringLiteral("bytes")).toInteger();

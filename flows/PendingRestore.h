@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FlowResult.h"
 #include "IOSDevice.h"
 
 #include <QDateTime>
@@ -17,8 +18,9 @@ public:
     {
         bool present = false;
         QDateTime taken;
-        QString panel;     // the panel's id
-        QStringList items; // the entries it frees, as the window names them
+        QString panel;           // the panel's id
+        QStringList items;       // the entries it frees, as the window names them
+        QList<FlowItem> results; // what its Scan and edit came to, entry by entry
         qint64 found = 0;
         qint64 cleared = 0;
         qint64 bytes = 0; // what the phone receives
@@ -27,7 +29,8 @@ public:
 
     // Where a Free Up writes its partial backup.
     static QDir root(const QDir& backupFolder, const QString& udid);
-    // The partial backup in root() and the undo staged with it wait for the next Free Up.
+    // The partial backup in root() and the undo staged with it wait for the next Free Up; `taken`
+    // is now unless the info already says when.
     static bool keep(const QDir& backupFolder, const QString& udid, const Info& info);
     static Info of(const IOSDevice& device);
     // The partial backup, and the undo staged with it unless it was restored.

@@ -145,7 +145,17 @@ private slots:
         QCOMPARE(r.status, 2); // nobody to ask at a terminal
         QCOMPARE(phoneFiles(*phone), before);
 
+        // Find My on: the phone refuses the restore (MBErrorDomain/211) and the changes are kept;
+        // with it off, --yes restores them without a new backup.
+        phone->setSwitch(QStringLiteral("FindMyIPhone"), true);
         r = cli(deleteMessages + QStringList{QStringLiteral("--yes")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("The changes are kept on this computer")), qPrintable(r.err));
+        QCOMPARE(phoneFiles(*phone), before);
+        phone->setSwitch(QStringLiteral("FindMyIPhone"), false);
+        phone->setSwitch(QStringLiteral("BackupError"), QStringList{QStringLiteral("no backup expected")});
+        r = cli(deleteMessages + QStringList{QStringLiteral("--yes")});
+        phone->setSwitch(QStringLiteral("BackupError"), QStringList());
         QCOMPARE(r.status, 0);
         QVERIFY(r.err.isEmpty());
         const QJsonObject freed = QJsonDocument::fromJson(r.out).object();
