@@ -155,24 +155,21 @@ bool unarchiveMbFileWithLibplist(const QByteArray& blob, MbdbRecord& r)
         const char* t = plist_get_string_ptr(target, &length);
         r.linkTarget = text(QByteArray(t ? t : "", t ? qsizetype(length) : 0));
     }
-    if (plist_t digest = deref(objects, plist_dict_get_item(root, "Digest"));
-        digest && plist_get_node_type(digest) == PLIST_DATA) {
+    // The bytes of a data object, when it is one.
+    auto setData = [](plist_t node, MbdbString& into) {
+        if (!node || plist_get_node_type(node) != PLIST_DATA)
+            return;
         char* d = nullptr;
         uint64_t n = 0;
-        plist_get_data_val(digest, &d, &n);
-        r.dataHash.setBytes(QByteArray(d ? d : "", qsizetype(n)));
+        plist_get_data_val(node, &d, &n);
+        into.setBytes(QByteArray(d ? d : "", qsizetype(n)));
         std::free(d);
-    }
-    plist_t key = deref(objects, plist_dict_get_item(root, "EncryptionKey"));
-    if (plist_t data =
-            key && plist_get_node_type(key) == PLIST_DICT ? plist_dict_get_item(key, "NS.data") : nullptr;
-        data && plist_get_node_type(data) == PLIST_DATA) {
-        char* d = nullptr;
-        uint64_t n = 0;
-        plist_get_data_val(data, &d, &n);
-        r.encryptionKey.setBytes(QByteArray(d ? d : "", qsizetype(n)));
-        std::free(d);
-    }
+    };
+    setData(deref(objects, plist_dict_get_item(root, "Digest")), r.dataHash);
+    // An encrypted backup's file key: an NSMutableData holding it under "NS.data".
+    if (plist_t key = deref(objects, plist_dict_get_item(root, "EncryptionKey"));
+        key && plist_get_node_type(key) == PLIST_DICT)
+        setData(plist_dict_get_item(key, "NS.data"), r.encryptionKey);
     return true;
 }
 
