@@ -2,6 +2,7 @@
 #include "PhoneFiles.h"
 #include "SimPhoneBuilder.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,7 +49,8 @@ class TestCli : public QObject
     }
 
     // Started with standard input closed (not a terminal); `whileRunning` acts on the process.
-    CliRun cli(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning = {})
+    CliRun cli(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning = {},
+               const QByteArray& input = QByteArray())
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -56,10 +58,15 @@ class TestCli : public QObject
                    QStringLiteral(SPACEWELL_TEST_FRAMEWORKS "/sim"));
         env.insert(QStringLiteral("SPACEWELL_SIM_ROOT"), m_root.path());
         p.setProcessEnvironment(env);
-        p.setStandardInputFile(QProcess::nullDevice());
+        if (input.isEmpty())
+            p.setStandardInputFile(QProcess::nullDevice());
         p.start(QStringLiteral(SPACEWELL_CLI), arguments);
         if (!p.waitForStarted())
             return {};
+        if (!input.isEmpty()) {
+            p.write(input);
+            p.closeWriteChannel();
+        }
         if (whileRunning)
             whileRunning(p);
         if (!p.waitForFinished(120000))
@@ -186,16 +193,44 @@ private slots:
         phone->remove();
     }
 
-    // A warning for the window is plain text here.
+    // A warning for the window is plain text here. An encrypted phone's backup password comes on
+    // standard input with --password-stdin, once: a wrong one is a failure, and it is never
+    // echoed.
     void blockedIsAFailureInPlainText()
     {
         auto phone = plugIn([](SimDeviceFolder& p) {
-            p.setValues(QStringLiteral("com.apple.mobile.backup"), {{QStringLiteral("WillEncrypt"), true}});
+            p.setValues(QStringLiteral("com.apple.mobile.backup"),
+                        {{QStringLiteral("CloudBackupEnabled"), true}});
         });
-        const CliRun r = cli({QStringLiteral("scan"), QStringLiteral("data")});
+        CliRun r = cli({QStringLiteral("scan"), QStringLiteral("data")});
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.err.contains(QStringLiteral("idevicebackup2 encryption off PASSWORD")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("Please turn off iCloud backup")), qPrintable(r.err));
         QVERIFY(!r.err.contains(QLatin1Char('<')));
+        phone->remove();
+
+        phone = plugIn([](SimDeviceFolder& p) {
+            p.setValues(QStringLiteral("com.apple.mobile.backup"), {{QStringLiteral("WillEncrypt"), true}});
+            p.setSwitch(QStringLiteral("BackupPassword"), QStringList{QStringLiteral("correct horse")});
+            p.setSwitch(QStringLiteral("KeyBagRounds"), 1000);
+            p.setSwitch(QStringLiteral("KeyBagIterations"), 10);
+        });
+        r = cli({QStringLiteral("scan"), QStringLiteral("data")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("nobody was asked for the backup password")),
+                 qPrintable(r.err));
+        r = cli({QStringLiteral("scan"), QStringLiteral("data"), QStringLiteral("--password-stdin")}, {},
+                "wrong horse\n");
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("The backup password is not right")), qPrintable(r.err));
+        r = cli({QStringLiteral("scan"), QStringLiteral("data"), QStringLiteral("--password-stdin"),
+                 QStringLiteral("--json")},
+                {}, "correct horse\n");
+        QCOMPARE(r.status, 0);
+        QVERIFY(!r.out.contains("horse") && !r.err.contains(QStringLiteral("horse")));
+        const QJsonArray items =
+            QJsonDocument::fromJson(r.out).object().value(QStringLiteral("items")).toArray();
+        QVERIFY(!items.isEmpty());
+        QVERIFY(items.at(0).toObject().value(QStringLiteral("found")).toDouble() > 0);
         phone->remove();
     }
 
@@ -204,12 +239,21 @@ private slots:
     {
         auto phone = plugIn([](SimDeviceFolder& p) { p.setSwitch(QStringLiteral("BackupSeconds"), 6); });
         const auto before = phoneFiles(*phone);
-        const CliRun r = cli({QStringLiteral("free-up"), QStringLiteral("junk")}, [](QProcess& p) {
+        QByteArray seen;
+        CliRun r = cli({QStringLiteral("free-up"), QStringLiteral("junk")}, [&seen](QProcess& p) {
+            // Only once the reminder is out is Ctrl+C ours to handle; a loaded machine may take a while.
             p.setReadChannel(QProcess::StandardError);
-            p.waitForReadyRead(10000); // the reminder, or the backup's first line
+            QDeadlineTimer deadline(60000);
+            while (!seen.contains("Find My") && !deadline.hasExpired() && p.state() == QProcess::Running) {
+                p.waitForReadyRead(1000);
+                seen += p.readAllStandardError();
+            }
             QTest::qWait(500);
-            ::kill(pid_t(p.processId()), SIGINT);
+            // Never 0: that would interrupt this whole process group.
+            if (p.processId() > 0)
+                ::kill(pid_t(p.processId()), SIGINT);
         });
+        r.err.prepend(QString::fromUtf8(seen));
         QCOMPARE(r.status, 130);
         // Before the backup: a phone with Find My on refuses the restore (MBErrorDomain/211).
         QVERIFY2(r.err.startsWith(QStringLiteral("Find My must be off on the device for the restore")),
