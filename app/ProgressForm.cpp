@@ -5,7 +5,9 @@
 #include "StyleSheet.h"
 #include "WinMovable.h"
 
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
@@ -105,4 +107,19 @@ bool DialogStepRunner::run(QThread& worker, StepMonitor& monitor)
     form.exec();
     worker.wait();
     return monitor.succeeded();
+}
+
+StepRunner::Answer DialogStepRunner::askPassword(const QString& question, QByteArray& password)
+{
+    QInputDialog dialog(m_parent);
+    dialog.setWindowTitle(QStringLiteral("Backup Password"));
+    dialog.setLabelText(question);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    dialog.setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    if (dialog.exec() != QDialog::Accepted || dialog.textValue().isEmpty())
+        return Answer::Cancelled;
+    password = dialog.textValue().toUtf8();
+    // The dialog's own copy goes with it.
+    dialog.setTextValue(QString());
+    return Answer::Given;
 }

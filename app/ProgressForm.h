@@ -51,6 +51,7 @@ class DialogStepRunner : public StepRunner
 public:
     explicit DialogStepRunner(QWidget* parent) : m_parent(parent) {}
     bool run(QThread& worker, StepMonitor& monitor) override;
+    Answer askPassword(const QString& question, QByteArray& password) override;
 
 private:
     QWidget* m_parent;

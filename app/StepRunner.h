@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
 class QThread;
 class StepMonitor;
 
@@ -12,6 +15,21 @@ public:
     virtual ~StepRunner() = default;
     // True only when the worker reported success.
     virtual bool run(QThread& worker, StepMonitor& monitor) = 0;
+
+    enum class Answer
+    {
+        Given,
+        Cancelled,
+        NobodyToAsk
+    };
+    // Asks the user for a secret (an encrypted backup's password) that is never shown, stored or
+    // logged. Without a user to ask there is no answer.
+    virtual Answer askPassword(const QString& question, QByteArray& password)
+    {
+        Q_UNUSED(question)
+        Q_UNUSED(password)
+        return Answer::NobodyToAsk;
+    }
 };
 
 // Without a window: starts the worker, runs a local event loop until it has ended and its thread

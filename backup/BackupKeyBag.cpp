@@ -1,5 +1,7 @@
 #include "BackupKeyBag.h"
 
+#include <QFile>
+#include <QSaveFile>
 #include <QtEndian>
 
 #include <openssl/evp.h>
@@ -216,4 +218,53 @@ QByteArray BackupCipher::randomBytes(int count)
     if (RAND_bytes(reinterpret_cast<unsigned char*>(bytes.data()), count) != 1)
         throw std::runtime_error("no random bytes for a key");
     return bytes;
+}
+
+namespace {
+bool cryptFile(bool encrypt, const QByteArray& key, const QString& from, const QString& to,
+               const std::function<bool()>& stop)
+{
+    CipherContext ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    const unsigned char zeroIv[16] = {};
+    QFile in(from);
+    QSaveFile out(to);
+    if (!ctx || key.size() != 32 || !in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly) ||
+        EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr,
+                          reinterpret_cast<const unsigned char*>(key.constData()), zeroIv,
+                          encrypt ? 1 : 0) != 1)
+        return false;
+    constexpr qint64 block = 1 << 20;
+    QByteArray plain(block, Qt::Uninitialized);
+    QByteArray crypt(block + 32, Qt::Uninitialized);
+    auto* o = reinterpret_cast<unsigned char*>(crypt.data());
+    int written = 0;
+    for (;;) {
+        if (stop && stop())
+            return false;
+        const qint64 n = in.read(plain.data(), block);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (EVP_CipherUpdate(ctx.get(), o, &written,
+                             reinterpret_cast<const unsigned char*>(plain.constData()), int(n)) != 1 ||
+            out.write(crypt.constData(), written) != written)
+            return false;
+    }
+    if (EVP_CipherFinal_ex(ctx.get(), o, &written) != 1 || out.write(crypt.constData(), written) != written)
+        return false;
+    return out.commit();
+}
+} // namespace
+
+bool BackupCipher::decryptFile(const QByteArray& key, const QString& from, const QString& to,
+                               const std::function<bool()>& stop)
+{
+    return cryptFile(false, key, from, to, stop);
+}
+
+bool BackupCipher::encryptFile(const QByteArray& key, const QString& from, const QString& to,
+                               const std::function<bool()>& stop)
+{
+    return cryptFile(true, key, from, to, stop);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QString>
 
 #include <functional>
 
@@ -55,4 +56,11 @@ QByteArray encrypt(const QByteArray& key, const QByteArray& data);
 QByteArray wrapKey(const QByteArray& kek, const QByteArray& key);
 QByteArray unwrapKey(const QByteArray& kek, const QByteArray& wrapped);
 QByteArray randomBytes(int count);
+// The same for a file of any size, read and written a block at a time; `to` is written whole or
+// not at all. False when a file cannot be read or written, the key or padding is wrong, or `stop`
+// (asked between blocks) ends it.
+bool decryptFile(const QByteArray& key, const QString& from, const QString& to,
+                 const std::function<bool()>& stop = {});
+bool encryptFile(const QByteArray& key, const QString& from, const QString& to,
+                 const std::function<bool()>& stop = {});
 } // namespace BackupCipher

@@ -1,8 +1,9 @@
 #include "BackupManifest.h"
 
-#include "CFType.h"
+#include "BackupEncryption.h"
 #include "ManifestDb.h"
 #include "ManifestMbdb.h"
+#include "SqliteFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +11,40 @@
 #include <stdexcept>
 
 BackupManifest::BackupManifest() = default;
-BackupManifest::~BackupManifest() = default;
+
+BackupManifest::~BackupManifest()
+{
+    m_reader.reset();
+    removePlainCopy();
+}
+
+void BackupManifest::setEncryption(std::shared_ptr<const BackupEncryption> encryption)
+{
+    m_encryption = std::move(encryption);
+}
+
+void BackupManifest::removePlainCopy()
+{
+    if (!m_plainPath.isEmpty())
+        SqliteFiles::removeWithSideFiles(m_plainPath);
+    m_plainPath.clear();
+}
+
+QString BackupManifest::databasePath()
+{
+    if (!m_encryption || m_encryption->manifestKey().isEmpty())
+        return m_path;
+    if (m_plainPath.isEmpty()) {
+        // Beside the manifest, in the backup folder, and only while this edit needs it.
+        const QString plain = m_path + QStringLiteral(".decrypted");
+        SqliteFiles::removeWithSideFiles(plain);
+        if (!m_encryption->decrypt(m_encryption->manifestKey(), m_path, plain,
+                                   [this] { return m_interrupted && m_interrupted(); }))
+            throw std::runtime_error("cancelled while the manifest was decrypted");
+        m_plainPath = plain;
+    }
+    return m_plainPath;
+}
 
 bool BackupManifest::locate(const QDir& backupDir)
 {
@@ -34,15 +68,14 @@ void BackupManifest::start()
 {
     // The files of an encrypted backup cannot be edited (its Manifest.db is not even a database):
     // nothing is counted or written for it.
-    QFile plist(m_dir.absoluteFilePath(QStringLiteral("Manifest.plist")));
-    if (plist.open(QIODevice::ReadOnly) &&
-        CFType::fromPlistBytes(plist.readAll()).value(QStringLiteral("IsEncrypted")).toBool(false))
+    if ((!m_encryption || !m_encryption->isUnlocked()) && BackupEncryption::isEncrypted(m_dir))
         throw std::runtime_error(encryptedBackupText(m_path).toUtf8().toStdString());
     m_open = false;
     m_records.clear();
     m_readNames.clear();
     m_refreshed.clear();
     m_reader.reset();
+    removePlainCopy();
     m_table = MbdbTable();
     m_rows.clear();
     m_rowIndex.clear();
@@ -83,7 +116,7 @@ void BackupManifest::read()
 ManifestDbReader& BackupManifest::reader()
 {
     if (!m_reader) {
-        m_reader = std::make_unique<ManifestDbReader>(m_path);
+        m_reader = std::make_unique<ManifestDbReader>(databasePath());
         m_reader->setInterrupt([this] { return m_interrupted && m_interrupted(); });
     }
     return *m_reader;
@@ -263,13 +296,15 @@ void BackupManifest::write()
             refreshed.insert(name, m_records.value(name));
         }
     }
-    updateManifestDb(m_path, removed, refreshed);
+    updateManifestDb(databasePath(), removed, refreshed);
+    if (m_path != databasePath())
+        m_encryption->encrypt(m_encryption->manifestKey(), databasePath(), m_path);
 }
 
 QString BackupManifest::encryptedBackupText(const QString& manifestPath)
 {
-    return QStringLiteral("%1: the backup is encrypted and cannot be edited. Turn backup encryption off "
-                          "(idevicebackup2 encryption off PASSWORD) and try again.")
+    return QStringLiteral("%1: the backup is encrypted, and without its backup password it cannot be "
+                          "read or edited.")
         .arg(manifestPath);
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class BackupEncryption;
 class ManifestDbReader;
 
 // The manifest of one backup folder, whichever format it has: Manifest.mbdb (iOS 9 and earlier;
@@ -36,8 +37,13 @@ public:
     QString path() const { return m_path; }
     Format format() const { return m_format; }
 
+    // The keys of an encrypted backup, unlocked: Manifest.db is read from a decrypted copy beside
+    // it (removed with this object) and encrypted again by write().
+    void setEncryption(std::shared_ptr<const BackupEncryption> encryption);
+    const BackupEncryption* encryption() const { return m_encryption.get(); }
+
     // Reads every record into records(). Throws std::runtime_error naming the file on failure (an
-    // encrypted backup included).
+    // encrypted backup without its keys included).
     void read();
     // Opens the manifest for records asked for by rule or by name, through the functions below:
     // Manifest.mbdb is held as its file's bytes and Manifest.db is asked with SQL, and only the
@@ -74,7 +80,7 @@ public:
     // The refreshed records as they were before their first refresh.
     const ManifestMap& originals() const { return m_originals; }
 
-    // Where the backup keeps the file of a record.
+    // Where the backup keeps the file of a record (encrypted, in an encrypted backup).
     QString filePath(const QString& name) const { return backupFilePath(m_dir, name, m_format); }
     static QString backupFilePath(const QDir& backupDir, const QString& name, Format format);
     // What read() says of an encrypted backup.
@@ -84,6 +90,9 @@ private:
     // Checks that the backup can be edited and forgets what was read before.
     void start();
     ManifestDbReader& reader();
+    // The SQLite file of Manifest.db: the file itself, or its decrypted copy.
+    QString databasePath();
+    void removePlainCopy();
     // Adds a row of Manifest.db to the records unless it was loaded (or loaded and taken) before.
     void take(const QString& name, MbdbRecord& record);
 
@@ -109,6 +118,8 @@ private:
     std::function<bool()> m_interrupted;
     QString m_path;
     Format m_format = Format::Mbdb;
+    std::shared_ptr<const BackupEncryption> m_encryption;
+    QString m_plainPath;
     ManifestMap m_records;
     QSet<QString> m_readNames;
     QSet<QString> m_refreshed;

@@ -22,6 +22,11 @@ IOSMobileRestoreThread::IOSMobileRestoreThread(const IOSDevice& device, const QD
     connect(m_monitor, &StepMonitor::cancelRequested, m_tool, &backup2tool::cancel);
 }
 
+void IOSMobileRestoreThread::setPassword(const QByteArray& password)
+{
+    m_tool->setPassword(password);
+}
+
 IOSMobileRestoreThread::~IOSMobileRestoreThread()
 {
     m_tool->deleteLater();
@@ -40,6 +45,9 @@ QString IOSMobileRestoreThread::failureText(const QString& toolOutput)
                    "Please follow <a href=\"%1\"> this tutorial</a> to disable \"Find my iPhone\" first and "
                    "then restart your iPhone to try again.<br/><br/>")
             .arg(Product::vendorUrl(QStringLiteral("/guides/how-to-disable-find-my-iphone.html")));
+    if (text.contains(QLatin1String("MBErrorDomain/207")) || text.contains(QLatin1String("Error Code 207")))
+        return QStringLiteral("The device did not accept the backup password, so nothing was restored and "
+                              "your device was not changed.");
     static const QRegularExpression space(
         QStringLiteral("Insufficient free disk space on device to restore \\((\\d+) [^\\d]+ (\\d+)\\)"),
         QRegularExpression::CaseInsensitiveOption);

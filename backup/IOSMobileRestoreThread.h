@@ -25,6 +25,8 @@ public:
     // A failed restore marks the backup as not whole, so that the next backup starts afresh;
     // a partial backup that can be tried again is left as it is.
     bool marksFailedBackup = true;
+    // The password of an encrypted backup, which the tool takes on its standard input.
+    void setPassword(const QByteArray& password);
     // After a run: whether the device said it restarts to finish the restore.
     bool deviceRestarts() const;
 

@@ -447,7 +447,7 @@ void updateManifestDb(const QString& path, const QSet<QString>& removed, const M
                 sqlite3_reset(select.stmt);
                 continue; // the database lists no such file: nothing to refresh
             }
-            // The stored object keeps everything but the times and the digest.
+            // The stored object keeps everything but the times, the size, the digest and the key.
             PlistHolder archive;
             const QByteArray blob = columnBytes(select.stmt, 0);
             sqlite3_reset(select.stmt);
@@ -464,6 +464,13 @@ void updateManifestDb(const QString& path, const QSet<QString>& removed, const M
             if (plist_t digest = deref(objects, plist_dict_get_item(root, "Digest"));
                 digest && r.dataHash.isPresent())
                 plist_set_data_val(digest, r.dataHash.bytes.constData(), uint64_t(r.dataHash.bytes.size()));
+            // An encrypted file written anew has a key of its own.
+            if (plist_t holder = deref(objects, plist_dict_get_item(root, "EncryptionKey"));
+                holder && r.encryptionKey.isPresent()) {
+                if (plist_t data = plist_dict_get_item(holder, "NS.data"))
+                    plist_set_data_val(data, r.encryptionKey.bytes.constData(),
+                                       uint64_t(r.encryptionKey.bytes.size()));
+            }
             char* bin = nullptr;
             uint32_t length = 0;
             plist_to_bin(archive.p, &bin, &length);

@@ -1,5 +1,6 @@
 #include "PartialBackup.h"
 
+#include "BackupEncryption.h"
 #include "BackupFileName.h"
 #include "ManifestDb.h"
 #include "ManifestMbdb.h"
@@ -91,7 +92,10 @@ PartialBackup::Written PartialBackup::write(const QDir& full, BackupManifest& ed
     const BackupManifest::Format format = edited.format();
     ManifestMap listed;
     // Files first; a file's content is copied from the edited backup, or empty.
-    auto addFile = [&](const MbdbRecord& record, const QString& contentFrom, bool move = false) {
+    // In an encrypted backup the edited backup's files are encrypted already; an empty file is
+    // encrypted too, with a key of its own (a block of padding).
+    const BackupEncryption* encryption = edited.encryption();
+    auto addFile = [&](MbdbRecord record, const QString& contentFrom, bool move = false) {
         const QString name = record.fileName();
         if (listed.contains(name))
             return;
@@ -102,6 +106,8 @@ PartialBackup::Written PartialBackup::write(const QDir& full, BackupManifest& ed
         if (contentFrom.isEmpty()) {
             QFile empty(target);
             ok = empty.open(QIODevice::WriteOnly);
+            if (ok && encryption)
+                ok = empty.write(BackupCipher::encrypt(encryption->giveNewKey(record), QByteArray())) == 16;
         } else if (move) {
             ok = QFile::rename(contentFrom, target);
         } else {
@@ -167,8 +173,15 @@ PartialBackup::Written PartialBackup::write(const QDir& full, BackupManifest& ed
     written.entries = int(listed.size());
     if (format == BackupManifest::Format::Mbdb)
         writeManifestMbdb(listed, into.filePath(QStringLiteral("Manifest.mbdb")));
-    else
+    else if (!encryption || encryption->manifestKey().isEmpty())
         createManifestDb(into.filePath(QStringLiteral("Manifest.db")), listed);
+    else {
+        // Encrypted with the key the copied Manifest.plist names, as the full backup's is.
+        const QString plain = into.filePath(QStringLiteral("Manifest.db.decrypted"));
+        createManifestDb(plain, listed);
+        encryption->encrypt(encryption->manifestKey(), plain, into.filePath(QStringLiteral("Manifest.db")));
+        QFile::remove(plain);
+    }
     for (const char* file : {"Info.plist", "Manifest.plist"}) {
         const QString name = QLatin1String(file);
         if (QFileInfo::exists(full.filePath(name)) && !QFile::copy(full.filePath(name), into.filePath(name)))

@@ -143,15 +143,43 @@ QStringList BackupCleaner::sideRecords(const BackupDatabase& database)
     return names;
 }
 
+bool BackupCleaner::copyWithWal(const BackupDatabase& database, const QString& wal, const QString& copy)
+{
+    const auto stop = [this] { return WorkerReport::isRejected(monitor); };
+    const BackupEncryption* encryption = m_edit->encryption();
+    if (!encryption)
+        return SqliteFiles::copyWithWal(databasePath(database), wal, copy, stop);
+    // The working copies are the only plain text of an encrypted backup, and go when the run does.
+    SqliteFiles::removeWithSideFiles(copy);
+    const QString walName = database.sideFileName("-wal");
+    const bool copied = encryption->decrypt(encryption->fileKey(manifest().record(database.fileName())),
+                                            databasePath(database), copy, stop) &&
+                        (wal.isEmpty() || encryption->decrypt(encryption->fileKey(manifest().record(walName)),
+                                                              wal, copy + QStringLiteral("-wal"), stop));
+    if (!copied)
+        SqliteFiles::removeWithSideFiles(copy);
+    return copied;
+}
+
+qint64 BackupCleaner::plainSize(const QString& name)
+{
+    // An encrypted file is padded; its record keeps the size the phone has.
+    if (m_edit->encryption())
+        return qint64(manifest().record(name).size);
+    return QFileInfo(manifest().filePath(name)).size();
+}
+
 void BackupCleaner::openForReading(const BackupDatabase& database, Sqlite3DB& db)
 {
     const QString d = databasePath(database);
     const QString wal = manifest().filePath(database.sideFileName("-wal"));
-    if (sideRecords(database).contains(database.sideFileName("-wal")) && QFileInfo(wal).size() > 0) {
+    const bool withWal = sideRecords(database).contains(database.sideFileName("-wal")) &&
+                         plainSize(database.sideFileName("-wal")) > 0;
+    if (withWal || m_edit->encryption()) {
         // The log's rows count: a copy paired with it is read, and the backup stays as it was.
         const QString copy = timestamped(d);
         m_readCopies << copy;
-        if (!SqliteFiles::copyWithWal(d, wal, copy, [this] { return WorkerReport::isRejected(monitor); })) {
+        if (!copyWithWal(database, withWal ? wal : QString(), copy)) {
             throwIfRejected();
             throw std::runtime_error(QStringLiteral("cant copy db to %1").arg(copy).toUtf8().toStdString());
         }
@@ -170,9 +198,9 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
     if (!QFileInfo(d).isFile())
         return;
     const QStringList sides = sideRecords(database);
-    qint64 size = QFileInfo(d).size();
+    qint64 size = plainSize(database.fileName());
     for (const QString& side : sides)
-        size += QFileInfo(manifest().filePath(side)).size();
+        size += plainSize(side);
     foundBytes += size;
     if (scanOnly)
         return;
@@ -182,7 +210,7 @@ void BackupCleaner::editWorkingCopy(const BackupDatabase& database, const QStrin
                             ? manifest().filePath(walName)
                             : QString();
     m_workingCopies.insert(database.fileName(), w);
-    if (!SqliteFiles::copyWithWal(d, wal, w, [this] { return WorkerReport::isRejected(monitor); })) {
+    if (!copyWithWal(database, wal, w)) {
         throwIfRejected();
         throw std::runtime_error(copyFailure.arg(w).toUtf8().toStdString());
     }
@@ -237,10 +265,20 @@ void BackupCleaner::replaceWithWorkingCopy(const BackupDatabase& database)
     }
     // One rename replaces the database, so it is never missing from the backup, even when the
     // rename fails.
-    if (std::rename(QFile::encodeName(w).constData(), QFile::encodeName(d).constData()) != 0)
-        throw std::runtime_error(QStringLiteral("cant rename %1 to %2").arg(w, d).toStdString());
+    if (const BackupEncryption* encryption = m_edit->encryption()) {
+        // A new key for the new content; the record, refreshed from the plain copy, keeps it.
+        MbdbRecord record = manifest().record(name);
+        const QByteArray key = encryption->giveNewKey(record);
+        encryption->encrypt(key, w, d);
+        manifest().refresh(name, record);
+        refreshRecord(name, w);
+        SqliteFiles::removeWithSideFiles(w);
+    } else {
+        if (std::rename(QFile::encodeName(w).constData(), QFile::encodeName(d).constData()) != 0)
+            throw std::runtime_error(QStringLiteral("cant rename %1 to %2").arg(w, d).toStdString());
+        refreshRecord(name, d);
+    }
     m_workingCopies.remove(name);
-    refreshRecord(name, d);
     // The copy took the log's rows in; the phone must not get the old log with the new file.
     for (const QString& side : sideRecords(database))
         manifest().remove(side);

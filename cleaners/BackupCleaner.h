@@ -77,6 +77,11 @@ private:
     // database.
     QStringList sideRecords(const BackupDatabase& database);
     void removeCopies();
+    // Copies a database of the backup, and its log unless `wal` is empty, as SqliteFiles does,
+    // decrypting them in an encrypted backup.
+    bool copyWithWal(const BackupDatabase& database, const QString& wal, const QString& copy);
+    // The size of a record's file as the phone has it.
+    qint64 plainSize(const QString& name);
     BackupManifest& manifest() { return m_edit->manifest(); }
 
     std::unique_ptr<BackupEdit> m_ownEdit;

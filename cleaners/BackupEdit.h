@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackupEncryption.h"
 #include "BackupManifest.h"
 #include "BackupStatus.h"
 
@@ -16,6 +17,13 @@ public:
 
     QDir backupDir() const { return m_dir; }
     BackupManifest& manifest() { return m_manifest; }
+    // An encrypted backup's unlocked keys: the manifest and each database are decrypted into
+    // working copies in the folder and encrypted again when they replace the originals.
+    void setEncryption(std::shared_ptr<const BackupEncryption> encryption)
+    {
+        m_manifest.setEncryption(std::move(encryption));
+    }
+    const BackupEncryption* encryption() const { return m_manifest.encryption(); }
     // Before the first change to the folder.
     void markChanging() { m_mark.markChanging(); }
 

@@ -25,10 +25,15 @@
 namespace {
 const char usageText[] =
     "Usage: spacewell-cli devices [--json]\n"
-    "       spacewell-cli scan junk|data|apps [--device UDID] [--json] [--quiet]\n"
+    "       spacewell-cli scan junk|data|apps [--device UDID] [--json] [--quiet] [--password-stdin]\n"
     "       spacewell-cli free-up junk|data|apps [--device UDID] [--only ID,...] [--yes] [--json] [--quiet]\n"
-    "       spacewell-cli undo [--device UDID] [--yes] [--quiet]   (put back what the last free-up removed)\n"
+    "                     [--password-stdin]\n"
+    "       spacewell-cli undo [--device UDID] [--yes] [--quiet] [--password-stdin]   (put back what the "
+    "last\n"
+    "                     free-up removed)\n"
     "\n"
+    "A phone whose backups are encrypted needs its backup password: asked at the terminal, or the first\n"
+    "line of standard input with --password-stdin (never on the command line).\n"
     "Items for --only: cache, temp, junk (junk); messages, safari, calls (data); bundle identifiers\n"
     "(apps). Without --only, free-up junk frees every item and free-up apps every app; free-up data\n"
     "needs --only.\n"
@@ -80,11 +85,13 @@ int CliCommand::run()
     const QCommandLineOption yesOption(QStringLiteral("yes"), QStringLiteral("Do not ask before deleting."));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("One JSON object on output."));
     const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("No progress."));
+    const QCommandLineOption passwordOption(QStringLiteral("password-stdin"),
+                                            QStringLiteral("The backup password on standard input."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Help."));
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Version."));
-    parser.addOptions(
-        {deviceOption, onlyOption, yesOption, jsonOption, quietOption, helpOption, versionOption});
+    parser.addOptions({deviceOption, onlyOption, yesOption, jsonOption, quietOption, passwordOption,
+                       helpOption, versionOption});
     if (!parser.parse(m_arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -98,6 +105,7 @@ int CliCommand::run()
     m_json = parser.isSet(jsonOption);
     m_yes = parser.isSet(yesOption);
     m_quiet = parser.isSet(quietOption);
+    m_passwordStdin = parser.isSet(passwordOption);
     m_deviceId = parser.value(deviceOption);
     if (parser.isSet(onlyOption))
         m_only = parser.value(onlyOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -176,6 +184,7 @@ int CliCommand::run()
         device = devices.first();
     }
     TerminalSteps steps(m_quiet);
+    steps.passwordFromStdin = m_passwordStdin;
     m_steps = &steps;
     if (command == QLatin1String("undo"))
         return runUndo(device);

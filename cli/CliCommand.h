@@ -36,6 +36,7 @@ private:
     bool m_json = false;
     bool m_yes = false;
     bool m_quiet = false;
+    bool m_passwordStdin = false;
     QString m_deviceId;
     TerminalSteps* m_steps = nullptr;
 };

@@ -1,13 +1,17 @@
 #include "TerminalSteps.h"
 
+#include "PlainText.h"
 #include "StepMonitor.h"
 
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -99,4 +103,61 @@ void TerminalSteps::show(const QString& status, int percent)
         std::fprintf(stderr, "%s\n", qUtf8Printable(m_status));
     }
     m_percent = percent;
+}
+
+bool TerminalSteps::readLine(QByteArray& line)
+{
+    line.clear();
+    for (;;) {
+        // Ctrl+C while the prompt waits ends it, as it ends a step.
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {interruptPipe[0], POLLIN, 0}};
+        if (::poll(fds, interruptPipe[0] >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (fds[1].revents & POLLIN) {
+            char bytes[16];
+            while (::read(interruptPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            m_interrupted = true;
+            return false;
+        }
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        line.append(c);
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return true;
+}
+
+StepRunner::Answer TerminalSteps::askPassword(const QString& question, QByteArray& password)
+{
+    if (passwordFromStdin) {
+        if (m_stdinRead)
+            return Answer::NobodyToAsk;
+        m_stdinRead = true;
+        return readLine(password) && !password.isEmpty() ? Answer::Given : Answer::NobodyToAsk;
+    }
+    if (::isatty(STDIN_FILENO) != 1)
+        return Answer::NobodyToAsk;
+    std::fprintf(stderr, "%s ", qUtf8Printable(plainText(question)));
+    std::fflush(stderr);
+    termios before = {};
+    const bool echoOff = ::tcgetattr(STDIN_FILENO, &before) == 0;
+    if (echoOff) {
+        termios quiet = before;
+        quiet.c_lflag &= tcflag_t(~ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    const bool read = readLine(password);
+    if (echoOff)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    std::fputc('\n', stderr);
+    return read && !password.isEmpty() ? Answer::Given : Answer::Cancelled;
 }

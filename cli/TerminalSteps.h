@@ -19,11 +19,17 @@ public:
     ~TerminalSteps() override;
 
     bool run(QThread& worker, StepMonitor& monitor) override;
+    // At a terminal, without echo; with passwordFromStdin, the first line of standard input,
+    // once.
+    Answer askPassword(const QString& question, QByteArray& password) override;
     bool interrupted() const { return m_interrupted; }
+    bool passwordFromStdin = false;
 
 private:
     void onInterrupt();
     void show(const QString& status, int percent);
+    // A line of standard input, up to its end or Ctrl+C (false then).
+    bool readLine(QByteArray& line);
 
     bool m_quiet;
     bool m_terminal;
@@ -32,4 +38,5 @@ private:
     QSocketNotifier* m_notifier = nullptr;
     QString m_status;
     int m_percent = -1;
+    bool m_stdinRead = false;
 };

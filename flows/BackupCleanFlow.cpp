@@ -66,7 +66,11 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
     if (!backUp(device, folder, result))
         return result;
 
-    BackupEdit edit(folder.filePath(device.uniqueDeviceId));
+    const QDir backupDir(folder.filePath(device.uniqueDeviceId));
+    if (!unlock(device, backupDir, result))
+        return result;
+    BackupEdit edit(backupDir);
+    edit.setEncryption(m_encryption);
     edit.setKeepsOriginals(!scanOnly);
     const QList<BackupCleanerKind> cleaners = scanOnly ? panel.allCleaners() : panel.cleanersFor(ticked);
     QMap<BackupCleanerKind, QPair<qint64, qint64>> totals;

@@ -23,19 +23,7 @@ BackupSettings BackupSettings::check(const IOSDevice& device)
         settings.text = QStringLiteral("Failed to transfer data to device. Please turn off iCloud backup on "
                                        "your iPhone to try again.");
         settings.picture = QStringLiteral(":res/close_icloudbk.jpg");
-    } else if (values.at(0).value(QStringLiteral("WillEncrypt")).toBool(false)) {
-        settings.verdict = Verdict::Encrypted;
-        settings.text = encryptedBackupWarning();
-        settings.picture = QStringLiteral(":res/close_itunesbkenc.jpg");
     }
+    settings.encrypted = values.at(0).value(QStringLiteral("WillEncrypt")).toBool(false);
     return settings;
-}
-
-QString BackupSettings::encryptedBackupWarning()
-{
-    return QStringLiteral(
-        "Failed to transfer data to device. The backups of your device are encrypted. Turn backup "
-        "encryption off on this computer with the command <b>idevicebackup2 encryption off "
-        "PASSWORD</b> (PASSWORD is your backup password), or in the device's settings where it "
-        "offers that, and try again.");
 }

@@ -11,7 +11,6 @@ struct BackupSettings
     {
         Allowed,
         CloudBackupOn,
-        Encrypted,
         // The phone could not be asked; `text` is why.
         Unreadable
     };
@@ -20,8 +19,8 @@ struct BackupSettings
     // The warning or error for the user (rich text), and the picture of a warning.
     QString text;
     QString picture;
+    // "WillEncrypt": the phone's backups are encrypted with a backup password.
+    bool encrypted = false;
 
     static BackupSettings check(const IOSDevice& device);
-    // What the warning about encrypted backups tells the user to do.
-    static QString encryptedBackupWarning();
 };

@@ -354,6 +354,11 @@ QString SimBackupReader::open(const QDir& backupDir, const QByteArray& password)
                 !manifest.locate(QDir(scratch.path())))
                 return QStringLiteral("the backup's manifest does not decrypt");
         }
+        // Manifest.mbdb itself is never encrypted, only the files it lists.
+        if (encrypted && m_format == BackupManifest::Format::Mbdb) {
+            m_records = readManifestMbdb(manifest.path());
+            return QString();
+        }
         manifest.read();
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QInputDialog>
 
 BoxAnswerer::BoxAnswerer(QList<QMessageBox::StandardButton> answers) : m_answers(std::move(answers))
 {
@@ -11,6 +12,17 @@ BoxAnswerer::BoxAnswerer(QList<QMessageBox::StandardButton> answers) : m_answers
 
 void BoxAnswerer::poll()
 {
+    if (auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        input && input->isVisible()) {
+        asked << input->labelText();
+        if (passwords.isEmpty()) {
+            input->reject();
+            return;
+        }
+        input->setTextValue(passwords.takeFirst());
+        input->accept();
+        return;
+    }
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;

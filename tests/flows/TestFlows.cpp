@@ -4,6 +4,7 @@
 #include "BackupManifest.h"
 #include "BackupStatus.h"
 #include "FixtureDatabases.h"
+#include "FlowSteps.h"
 #include "PhoneFiles.h"
 #include "SimPhoneBuilder.h"
 #include "SimSession.h"
@@ -13,8 +14,11 @@
 #include "UndoFlow.h"
 #include "UndoStore.h"
 
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -28,6 +32,18 @@ public:
     int cancelAt = -1;
     // Called with each step's worker class before it runs.
     std::function<void(const QString&)> before;
+    // Given, one each, to the password questions (kept in `asked`); none left: nobody to ask.
+    QStringList passwords;
+    QStringList asked;
+
+    Answer askPassword(const QString& question, QByteArray& password) override
+    {
+        asked << question;
+        if (passwords.isEmpty())
+            return Answer::NobodyToAsk;
+        password = passwords.takeFirst().toUtf8();
+        return Answer::Given;
+    }
 
     bool run(QThread& worker, StepMonitor& monitor) override
     {
@@ -44,6 +60,33 @@ public:
 const QString backupStep = QStringLiteral("IOSMobileBackupThread");
 const QString saveStep = QStringLiteral("BackupEditThread");
 const QString restoreStep = QStringLiteral("IOSMobileRestoreThread");
+const QString unlockStep = QStringLiteral("BackupUnlockThread");
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The independent reader of encrypted backups: the decrypted file, or empty.
+QByteArray decrypted(const QString& folder, const QString& domain, const QString& path)
+{
+    QTemporaryDir dir;
+    QFile password(dir.filePath(QStringLiteral("password")));
+    if (!password.open(QIODevice::WriteOnly) || password.write("correct horse") <= 0)
+        return QByteArray();
+    password.close();
+    QProcess reader;
+    reader.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral(SPACEWELL_BACKUP_READER), QStringLiteral("--backup"), folder,
+                  password.fileName(), domain, path, dir.filePath(QStringLiteral("out"))});
+    if (!reader.waitForFinished(30000) || reader.exitCode() != 0) {
+        qWarning("%s", reader.readAllStandardError().constData());
+        return QByteArray();
+    }
+    QFile out(dir.filePath(QStringLiteral("out")));
+    return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray();
+}
 } // namespace
 
 class TestFlows : public QObject
@@ -356,6 +399,113 @@ private slots:
             }
             phone->remove();
         }
+    }
+
+    // A phone whose backups are encrypted ("WillEncrypt") is asked once per flow for its backup
+    // password, which opens the key bag of the backup's Manifest.plist (test phones state fewer
+    // PBKDF2 rounds in it than the 10,000,000 of current ones). The manifest and each edited
+    // database are decrypted, edited and encrypted again; the partial restore is encrypted as
+    // the full backup is, which an independent reader of the public format decrypts.
+    void encryptedBackupsWithTheirPassword_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("Manifest.mbdb, its files encrypted") << QStringLiteral("9.3.5");
+        QTest::newRow("Manifest.db encrypted too") << QStringLiteral("14.8");
+    }
+
+    void encryptedBackupsWithTheirPassword()
+    {
+        QFETCH(QString, version);
+        const bool current = version != QLatin1String("9.3.5");
+        auto [phone, device] = attach(version, [](SimDeviceFolder& p) {
+            p.setValues(QStringLiteral("com.apple.mobile.backup"), {{QStringLiteral("WillEncrypt"), true}});
+            p.setSwitch(QStringLiteral("BackupPassword"), QStringList{QStringLiteral("correct horse")});
+            p.setSwitch(QStringLiteral("KeyBagRounds"), 1000);
+            p.setSwitch(QStringLiteral("KeyBagIterations"), 10);
+        });
+        const auto before = phoneFiles(*phone);
+        const QString home = QStringLiteral("HomeDomain");
+        const QString smsPath = QStringLiteral("Library/SMS/sms.db");
+        const QString full =
+            m_backups.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + device.uniqueDeviceId);
+
+        // No backup on this computer yet: the password is tried once the backup is there.
+        RecordingSteps first;
+        first.passwords = QStringList{QStringLiteral("wrong horse"), QStringLiteral("correct horse")};
+        FlowResult result = BackupCleanFlow(first).scan(BackupPanel::unwantedData(), device);
+        QVERIFY2(result.completed(), qPrintable(result.message));
+        QCOMPARE(first.steps.mid(0, 3), (QStringList{backupStep, unlockStep, unlockStep}));
+        QCOMPARE(first.asked.size(), 2);
+        QVERIFY2(first.asked.at(1).contains(QStringLiteral("not right")), qPrintable(first.asked.at(1)));
+        for (const char* id : {"messages", "safari", "calls"})
+            QVERIFY2(result.item(QLatin1String(id))->found > 0, id);
+        QVERIFY(!QFileInfo::exists(full + QStringLiteral("/Manifest.db.decrypted")));
+
+        // From then on the last backup's key bag answers before anything long runs.
+        RecordingSteps wrong;
+        wrong.passwords = QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+        result =
+            BackupCleanFlow(wrong).freeUp(BackupPanel::unwantedData(), device, {QStringLiteral("messages")});
+        QCOMPARE(result.ending, FlowResult::Ending::Failed);
+        QCOMPARE(result.message, FlowSteps::wrongPasswordText());
+        QCOMPARE(wrong.steps, QStringList(3, unlockStep));
+        QCOMPARE(phoneFiles(*phone), before);
+        RecordingSteps nobody;
+        QCOMPARE(BackupCleanFlow(nobody).scan(BackupPanel::systemJunk(), device).ending,
+                 FlowResult::Ending::Failed);
+        QVERIFY(nobody.steps.isEmpty());
+
+        RecordingSteps right;
+        right.passwords = QStringList{QStringLiteral("correct horse")};
+        QByteArray partialSms;
+        right.before = [&](const QString& step) {
+            if (step == restoreStep && current)
+                partialSms = decrypted(
+                    m_backups.filePath(
+                        QStringLiteral("__vantelmoor_iosbk_temp/%1.changes/%1").arg(device.uniqueDeviceId)),
+                    home, smsPath);
+        };
+        result = BackupCleanFlow(right).freeUp(
+            BackupPanel::unwantedData(), device,
+            {QStringLiteral("messages"), QStringLiteral("safari"), QStringLiteral("calls")});
+        QVERIFY2(result.completed(), qPrintable(result.message));
+        QCOMPARE(right.asked.size(), 1);
+        QCOMPARE(right.steps.mid(0, 3), (QStringList{unlockStep, backupStep, unlockStep}));
+        QCOMPARE(right.steps.last(), restoreStep);
+        QVERIFY(result.restored);
+
+        // The phone got the edited databases, and the rest is as it was.
+        const QString sms = SimPhonePaths::file(*phone, home, smsPath);
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
+        QCOMPARE(FixtureDatabases::countRows(SimPhonePaths::safariHistory(*phone, current),
+                                             QStringLiteral("history_items")),
+                 0);
+        QCOMPARE(FixtureDatabases::countRows(
+                     SimPhonePaths::file(*phone, home,
+                                         QStringLiteral("Library/CallHistoryDB/CallHistory.storedata")),
+                     QStringLiteral("ZCALLRECORD")),
+                 0);
+        const auto after = phoneFiles(*phone);
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (it.key().startsWith(QLatin1String("CameraRollDomain/")) ||
+                it.key().startsWith(QLatin1String("MediaDomain/DCIM/")))
+                QCOMPARE(after.value(it.key()), it.value());
+        }
+        // The partial restore and the edited full backup, read without our code.
+        if (current) {
+            QCOMPARE(partialSms, readAll(sms));
+            QCOMPARE(decrypted(full, home, smsPath), readAll(sms));
+            QVERIFY(!readAll(full + QStringLiteral("/Manifest.db")).startsWith("SQLite"));
+        }
+        QDirIterator plain(m_backups.filePath(QStringLiteral("__vantelmoor_iosbk_temp")), QDir::Files,
+                           QDirIterator::Subdirectories);
+        while (plain.hasNext()) {
+            // Nothing of this phone's is left in plain text: no working copy, no decrypted manifest.
+            if (plain.next().contains(device.uniqueDeviceId))
+                QVERIFY2(!readAll(plain.filePath()).startsWith("SQLite format 3"),
+                         qPrintable(plain.filePath()));
+        }
+        phone->remove();
     }
 
     // Settings that forbid a backup stop the flow before any step; iCloud is named first.

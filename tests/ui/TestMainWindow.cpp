@@ -426,7 +426,9 @@ private slots:
         QTest::addColumn<bool>("encrypt");
         QTest::addColumn<QString>("picture");
         QTest::newRow("iCloud") << true << false << ":res/close_icloudbk.jpg";
-        QTest::newRow("encrypted") << false << true << ":res/close_itunesbkenc.jpg";
+        // Encrypted backups are edited with their password: a Cancel at its question stops
+        // before any step, without a word.
+        QTest::newRow("encrypted: the password is asked") << false << true << "";
         QTest::newRow("both: iCloud only") << true << true << ":res/close_icloudbk.jpg";
     }
 
@@ -444,7 +446,10 @@ private slots:
         for (const char* button : {"btnScanSysCache", "btnClearSysCache", "btnScanRemvoeData"}) {
             BoxAnswerer ok;
             press(button);
-            QCOMPARE(ok.texts.size(), 1);
+            QCOMPARE(ok.asked.size(), picture.isEmpty() ? 1 : 0);
+            QCOMPARE(ok.texts.size(), picture.isEmpty() ? 0 : 1);
+            if (picture.isEmpty())
+                continue;
             QVERIFY(ok.texts.at(0).contains(picture));
             QCOMPARE(ok.icons.at(0), QMessageBox::Warning);
         }

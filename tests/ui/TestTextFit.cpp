@@ -4,7 +4,7 @@
 // SPACEWELL_TEST_TEXT_SCALE.
 #include "AboutUsForm.h"
 #include "AppFolders.h"
-#include "BackupSettings.h"
+#include "FlowSteps.h"
 #include "FrameworkLoader.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
@@ -183,7 +183,7 @@ private slots:
                            "00008030-000A1B2C3D4E5F60/Manifest.db: disk I/O error"));
         showInfoBox(QStringLiteral("Successfully deleted 18.6 MB system cache (Total: 18.6 MB)."));
         showWarningBox(QStringLiteral("%1<br/><br/><img src=\":res/close_itunesbkenc.jpg\"/>")
-                           .arg(BackupSettings::encryptedBackupWarning()));
+                           .arg(FlowSteps::wrongPasswordText()));
         askYesNo(QStringLiteral("A new version of Vantelmoor Spacewell is available. Would you like to "
                                 "download it now?"));
         QCOMPARE(checker.boxes.size(), 4);

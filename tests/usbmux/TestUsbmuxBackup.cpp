@@ -196,18 +196,31 @@ private slots:
     {
         QTest::addColumn<bool>("current");
         QTest::addColumn<bool>("full");
-        QTest::newRow("iOS 9") << false << false;
-        QTest::newRow("iOS 14") << true << false;
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("iOS 9") << false << false << false;
+        QTest::newRow("iOS 14") << true << false << false;
         // Less free space than the backup takes: the phone refuses a whole restore with 105
         // (libimobiledevice issue 460), and a photo arrives while the backup runs.
-        QTest::newRow("iOS 14, full") << true << true;
+        QTest::newRow("iOS 14, full") << true << true << false;
+        // Backups encrypted with a password ("WillEncrypt"); the first try of it is wrong.
+        QTest::newRow("iOS 14, encrypted") << true << false << true;
     }
 
     void scanAndFreeUp()
     {
         QFETCH(bool, current);
         QFETCH(bool, full);
-        auto phone = plugIn(current, [full](SimDeviceFolder& p) {
+        QFETCH(bool, encrypted);
+        const QString password = QStringLiteral("correct horse");
+        auto phone = plugIn(current, [&](SimDeviceFolder& p) {
+            if (encrypted) {
+                p.setValues(
+                    QStringLiteral("com.apple.mobile.backup"),
+                    {{QStringLiteral("CloudBackupEnabled"), false}, {QStringLiteral("WillEncrypt"), true}});
+                p.setSwitch(QStringLiteral("BackupPassword"), QStringList{password});
+                p.setSwitch(QStringLiteral("KeyBagRounds"), 1000);
+                p.setSwitch(QStringLiteral("KeyBagIterations"), 10);
+            }
             // What a backup holds: no caches, no tmp.
             qint64 stored = 0;
             const auto files = phoneFiles(p);
@@ -234,8 +247,11 @@ private slots:
 
         {
             BoxAnswerer boxes;
+            if (encrypted)
+                boxes.passwords = QStringList{QStringLiteral("wrong horse"), password, password};
             press("btnScanSysCache");
             QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+            QCOMPARE(boxes.asked.size(), encrypted ? 2 : 0);
             QCOMPARE(child<QLabel>("lbTotalSysCache")->text(), QStringLiteral("(%1)").arg(formatSize(junk)));
             QCOMPARE(phoneFiles(*phone), before);
             if (full) {
@@ -281,6 +297,8 @@ private slots:
             model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
         {
             BoxAnswerer yes({QMessageBox::Yes, QMessageBox::Ok});
+            if (encrypted)
+                yes.passwords = QStringList{password};
             press("btnRemoveData");
             QCOMPARE(yes.texts.size(), 2);
             QVERIFY2(yes.texts.at(1).startsWith(QStringLiteral("Successfully deleted ")),
@@ -313,6 +331,30 @@ private slots:
                 it.key().contains(QLatin1String("Preferences")))
                 QCOMPARE(after.value(it.key()), it.value());
         }
+        if (!encrypted)
+            return;
+        // The edited backup, read without our code, holds what the phone now has; Debian's
+        // idevicebackup2 restores it whole with the password.
+        const QString temp = m_fx.backupRoot.filePath(QStringLiteral("__vantelmoor_iosbk_temp"));
+        QFile secret(m_aside.filePath(QStringLiteral("password")));
+        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write(password.toUtf8()) > 0);
+        secret.close();
+        QProcess reader;
+        reader.setProcessChannelMode(QProcess::MergedChannels);
+        reader.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(SPACEWELL_BACKUP_READER), QStringLiteral("--backup"),
+                      temp + QLatin1Char('/') + phone->udid(), secret.fileName(), home,
+                      QStringLiteral("Library/SMS/sms.db"), m_aside.filePath(QStringLiteral("sms.db"))});
+        QVERIFY(reader.waitForFinished(30000));
+        QVERIFY2(reader.exitCode() == 0, reader.readAll().constData());
+        QCOMPARE(readAll(m_aside.filePath(QStringLiteral("sms.db"))), readAll(sms));
+        const QByteArray restored =
+            runTool(*phone,
+                    {QStringLiteral("restore"), QStringLiteral("--system"), QStringLiteral("--skip-apps"),
+                     QStringLiteral("--password"), password},
+                    temp);
+        QVERIFY2(restored.isEmpty(), restored.constData());
+        QCOMPARE(FixtureDatabases::countRows(sms, QStringLiteral("message")), 0);
     }
 
     // The phone refuses the restore (Find My iPhone on, "MBErrorDomain/211"): the phone keeps its
