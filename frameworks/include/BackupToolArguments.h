@@ -10,22 +10,24 @@
 inline constexpr char passcodeWaitLine[] = "*** Waiting for passcode to be entered on the device ***";
 inline constexpr char passcodeEnteredLine[] = "Passcode prompt closed on the device.";
 
-// The two command lines the program gives the backup tool:
+// The command lines the program gives the backup tool:
 //   -u UDID --backup --target UDID --root R
 //   -u UDID --restore --target UDID --root R --source UDID [--password-stdin]
+//   -u UDID --encryption-on --password-stdin   (the phone encrypts its backups from now on)
 // With --password-stdin the password of an encrypted backup is the first line of standard input:
 // never on a command line, where other processes could read it.
 struct BackupToolArguments
 {
     bool backup = false;
     bool restore = false;
+    bool encryptionOn = false;
     bool passwordOnStdin = false;
     QString udid;
     QString target;
     QString root;
     QString source;
 
-    // Empty when the arguments are one of the two command lines, else what is wrong.
+    // Empty when the arguments are one of the command lines, else what is wrong.
     QString parse(const QStringList& arguments)
     {
         for (int i = 0; i < arguments.size(); ++i) {
@@ -40,6 +42,8 @@ struct BackupToolArguments
                 backup = true;
             else if (a == QLatin1String("--restore"))
                 restore = true;
+            else if (a == QLatin1String("--encryption-on"))
+                encryptionOn = true;
             else if (a == QLatin1String("--password-stdin"))
                 passwordOnStdin = true;
             else if (!((a == QLatin1String("-u") && next(udid)) ||
@@ -48,9 +52,11 @@ struct BackupToolArguments
                        (a == QLatin1String("--source") && next(source))))
                 return QStringLiteral("unexpected argument \"%1\"").arg(a);
         }
-        if (backup == restore)
-            return QStringLiteral("give either --backup or --restore");
-        if (udid.isEmpty() || root.isEmpty())
+        if (int(backup) + int(restore) + int(encryptionOn) != 1)
+            return QStringLiteral("give one of --backup, --restore and --encryption-on");
+        if (encryptionOn && !passwordOnStdin)
+            return QStringLiteral("--encryption-on takes the new password with --password-stdin");
+        if (udid.isEmpty() || (root.isEmpty() && !encryptionOn))
             return QStringLiteral("-u and --root are required");
         if (restore && source.isEmpty())
             source = udid;

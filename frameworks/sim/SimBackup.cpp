@@ -127,14 +127,24 @@ constexpr quint32 manifestClass = 4;
 
 } // namespace
 
-bool simNeverBackedUp(const SimDevice&, const QString&, const QString& path)
+bool simNeverBackedUp(const SimDevice& device, const QString& domain, const QString& path)
 {
-    for (const char* folder : {"Library/Caches", "tmp"}) {
+    auto under = [&path](const char* folder) {
         const QLatin1String f(folder);
-        if (path == f || path.startsWith(f + QLatin1Char('/')))
-            return true;
-    }
-    return false;
+        return path == f || path.startsWith(f + QLatin1Char('/'));
+    };
+    if (under("Library/Caches") || under("tmp"))
+        return true;
+    if (device.majorVersion() < 13 || willEncrypt(device))
+        return false;
+    // Only an encrypted backup holds the website history, the call history, Health data and the
+    // saved passwords (the keychain).
+    return domain == QLatin1String("HealthDomain") || domain == QLatin1String("KeychainDomain") ||
+           (domain == QLatin1String("HomeDomain") &&
+            (under("Library/CallHistoryDB") ||
+             path.startsWith(QLatin1String("Library/Safari/History.db")))) ||
+           (domain == QLatin1String("AppDomain-com.apple.mobilesafari") &&
+            path.startsWith(QLatin1String("Library/Safari/History.db")));
 }
 
 QString writeSimBackup(const SimDevice& device, const QString& udid, const QDir& folder)
@@ -277,6 +287,56 @@ SimRefusal simBackupRefusal(const SimDevice& device, const std::function<void(bo
         prompt(false);
     if (neverEntered)
         return {208, QStringLiteral("Device locked (MBErrorDomain/208)")};
+    return {};
+}
+
+SimRefusal simChangePassword(const SimDevice& device, const QByteArray& oldPassword,
+                             const QByteArray& newPassword, const std::function<void(bool shown)>& prompt)
+{
+    const bool encrypted = willEncrypt(device);
+    if (encrypted ? oldPassword != simBackupPassword(device)
+                  : !oldPassword.isEmpty() || newPassword.isEmpty())
+        return {207, QStringLiteral("Invalid password (MBErrorDomain/207)")};
+    const long long seconds = device.number("PasscodePromptSeconds", 0);
+    if (device.majorVersion() >= 13 && seconds > 0) {
+        device.setFlag("PasscodePromptShown", true);
+        if (prompt)
+            prompt(true);
+        QThread::msleep(ulong(seconds * 1000));
+        device.setFlag("PasscodePromptShown", false);
+        if (prompt)
+            prompt(false);
+    }
+    const std::string values = device.folder + "/values.plist";
+    plist_t all = readPlistFile(values);
+    plist_t domains = all ? plist_dict_get_item(all, "Domains") : nullptr;
+    if (!domains || plist_get_node_type(domains) != PLIST_DICT) {
+        if (all)
+            plist_free(all);
+        return {1, QStringLiteral("the phone's values cannot be read (MBErrorDomain/1)")};
+    }
+    plist_t backup = plist_dict_get_item(domains, "com.apple.mobile.backup");
+    if (!backup || plist_get_node_type(backup) != PLIST_DICT) {
+        backup = plist_new_dict();
+        plist_dict_set_item(domains, "com.apple.mobile.backup", backup);
+    }
+    plist_dict_set_item(backup, "WillEncrypt", plist_new_bool(newPassword.isEmpty() ? 0 : 1));
+    writePlistFile(values, all);
+    plist_free(all);
+    const std::string switches = device.folder + "/switches.plist";
+    plist_t dict = readPlistFile(switches);
+    if (!dict || plist_get_node_type(dict) != PLIST_DICT) {
+        if (dict)
+            plist_free(dict);
+        dict = plist_new_dict();
+    }
+    plist_t passwords = plist_new_array();
+    if (!newPassword.isEmpty())
+        plist_array_append_item(passwords, plist_new_string(newPassword.constData()));
+    plist_dict_set_item(dict, "BackupPassword", passwords);
+    writePlistFile(switches, dict);
+    plist_free(dict);
+    QFile::remove(QString::fromStdString(device.folder) + QStringLiteral("/backup-keybag"));
     return {};
 }
 

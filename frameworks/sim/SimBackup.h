@@ -16,7 +16,11 @@
 
 // Whether the phone leaves a file out of every backup: caches and temporary files (Library/Caches/
 // and tmp/ of every domain) never go into one, on any iOS version (Apple's guidance on what apps
-// keep out of backups, since iOS 5: "Library/Caches" and "tmp" are not backed up).
+// keep out of backups, since iOS 5: "Library/Caches" and "tmp" are not backed up). From iOS 13 an
+// unencrypted backup also leaves out what Apple's page on encrypted backups (HT203790, "About
+// encrypted backups on your iPhone, iPad, or iPod touch") says only encrypted ones hold: website
+// history (Safari's History.db), call history (CallHistoryDB), Health data (HealthDomain) and saved
+// passwords (KeychainDomain).
 bool simNeverBackedUp(const SimDevice& device, const QString& domain, const QString& path);
 
 // Writes a whole backup of the phone into an empty folder: one file per record named by the
@@ -113,6 +117,17 @@ struct SimRefusal
     QString text; // "... (MBErrorDomain/N)"
 };
 SimRefusal simBackupRefusal(const SimDevice& device, const std::function<void(bool shown)>& prompt = {});
+
+// The phone's answer to mobilebackup2's "ChangePassword" (tools/idevicebackup2.c, "encryption on",
+// "encryption off", "changepw"): "NewPassword" alone turns backup encryption on, "OldPassword" alone
+// turns it off, both change the password. From iOS 13 the phone asks for its passcode first
+// (idevicebackup2.c: "Please confirm enabling the backup encryption by entering the passcode on the
+// device"): switch "PasscodePromptSeconds", the switch "PasscodePromptShown" on meanwhile. A wrong
+// old password is refused as a restore's is (code 207). The phone's "WillEncrypt" and backup
+// password follow; a new password makes a new key bag.
+SimRefusal simChangePassword(const SimDevice& device, const QByteArray& oldPassword,
+                             const QByteArray& newPassword,
+                             const std::function<void(bool shown)>& prompt = {});
 
 // The domains restored without "RestoreSystemFiles": those of apps.
 bool simAppDomain(const QString& domain);

@@ -156,6 +156,20 @@ int restore(const BackupToolArguments& args, const SimDevice& device)
     return 0;
 }
 
+int encryptionOn(const BackupToolArguments& args, const SimDevice& device)
+{
+    const SimRefusal refusal = simChangePassword(device, QByteArray(), args.readPassword(), [](bool shown) {
+        if (shown)
+            say(QStringLiteral(
+                "Please confirm enabling the backup encryption by entering the passcode on the "
+                "device."));
+    });
+    if (refusal.code)
+        return fail(QStringLiteral("ErrorCode %1: %2").arg(refusal.code).arg(refusal.text));
+    say(QStringLiteral("Backup encryption has been enabled successfully."));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -168,5 +182,7 @@ int main(int argc, char* argv[])
     SimDevice device;
     if (!findDevice(args.udid, device))
         return fail(QStringLiteral("No device found with udid %1, is it plugged in?").arg(args.udid));
+    if (args.encryptionOn)
+        return encryptionOn(args, device);
     return args.backup ? backup(args, device) : restore(args, device);
 }

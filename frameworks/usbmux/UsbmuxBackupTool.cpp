@@ -139,22 +139,19 @@ QString progressLine(const QByteArray& segment)
 // "Progress: N%" lines; it dies with this tool when cancelled. idevicebackup2 1.3.0 never ends
 // when the phone goes away while files are sent (it waits for the next file name for ever), so
 // a phone that usbmuxd no longer lists ends the run.
-// `password`, when given, is typed in as the answer to idevicebackup2's own prompt (-i).
+// `typed`, when given, is the answer to idevicebackup2's own password prompts (-i, "interactive":
+// it reads them from standard input).
 int runIdevicebackup2(const QStringList& arguments, const QString& udid, const char* what,
-                      PasscodeWatch* passcode = nullptr, const QByteArray& password = {})
+                      PasscodeWatch* passcode = nullptr, const QByteArray& typed = {})
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    QStringList all = arguments;
-    // It asks for the password itself; -i goes before the folder, which comes last.
-    if (!password.isEmpty())
-        all.insert(all.size() - 1, QStringLiteral("-i"));
-    process.start(idevicebackup2(), all);
+    process.start(idevicebackup2(), arguments);
     if (!process.waitForStarted(60000))
         return fail(QStringLiteral("idevicebackup2 could not be started (%1).").arg(process.errorString()));
-    if (!password.isEmpty())
-        process.write(password + '\n');
+    if (!typed.isEmpty())
+        process.write(typed);
     process.closeWriteChannel();
     QByteArray pending;
     QString lastProgress;
@@ -235,6 +232,17 @@ int main(int argc, char* argv[])
     if (!problem.isEmpty())
         return fail(problem);
 
+    if (args.encryptionOn) {
+        // "Enter new backup password", then "(repeat)" (tools/idevicebackup2.c ask_for_password);
+        // from iOS 13 the phone asks for its passcode to confirm.
+        const QByteArray password = args.readPassword();
+        if (password.isEmpty())
+            return fail(QStringLiteral("no new backup password was given."));
+        return runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("-i"),
+                                  QStringLiteral("encryption"), QStringLiteral("on")},
+                                 args.udid, "change of the backup settings", nullptr,
+                                 password + '\n' + password + '\n');
+    }
     const QString root = QDir::cleanPath(args.root);
     if (args.backup) {
         if (!QDir().mkpath(root))
@@ -278,10 +286,16 @@ int main(int argc, char* argv[])
     // restored; never --remove ("RemoveItemsNotRestored"), with which the phone removes what the
     // backup does not list and downloads every app again (pymobiledevice3 issue 1053). The phone
     // reboots to put the files in place; --skip-apps writes no list of apps to reinstall.
-    const int rc = runIdevicebackup2({QStringLiteral("-u"), args.udid, QStringLiteral("-s"), args.source,
-                                      QStringLiteral("restore"), QStringLiteral("--system"),
-                                      QStringLiteral("--skip-apps"), root},
-                                     args.udid, "restore", nullptr, args.readPassword());
+    QStringList restore = {QStringLiteral("-u"),         args.udid,
+                           QStringLiteral("-s"),         args.source,
+                           QStringLiteral("restore"),    QStringLiteral("--system"),
+                           QStringLiteral("--skip-apps")};
+    // An encrypted backup's password goes to its prompt, not on the command line.
+    const QByteArray password = args.readPassword();
+    if (!password.isEmpty())
+        restore << QStringLiteral("-i");
+    const int rc = runIdevicebackup2(restore << root, args.udid, "restore", nullptr,
+                                     password.isEmpty() ? QByteArray() : password + '\n');
     if (standIn)
         QFile::remove(info);
     return rc;

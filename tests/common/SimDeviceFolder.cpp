@@ -55,6 +55,46 @@ void writeAtomically(const QString& path, const QByteArray& data)
 }
 } // namespace
 
+namespace {
+// Sets one item of a property list file, at `path` of dictionaries, keeping the rest of the file:
+// the phone changes its own switches and values too (a new backup password, "WillEncrypt").
+void setInFile(const QString& file, const QStringList& path, const QVariant& value)
+{
+    QFile f(file);
+    plist_t root = nullptr;
+    if (f.open(QIODevice::ReadOnly)) {
+        const QByteArray xml = f.readAll();
+        plist_from_memory(xml.constData(), uint32_t(xml.size()), &root);
+        f.close();
+    }
+    if (!root || plist_get_node_type(root) != PLIST_DICT) {
+        plist_free(root);
+        root = plist_new_dict();
+    }
+    plist_t parent = root;
+    for (const QString& key : path.mid(0, path.size() - 1)) {
+        plist_t next = plist_dict_get_item(parent, key.toUtf8().constData());
+        if (!next || plist_get_node_type(next) != PLIST_DICT) {
+            next = plist_new_dict();
+            plist_dict_set_item(parent, key.toUtf8().constData(), next);
+        }
+        parent = next;
+    }
+    const QByteArray one = toPlistXml(QVariantMap{{path.last(), value}});
+    plist_t item = nullptr;
+    plist_from_memory(one.constData(), uint32_t(one.size()), &item);
+    if (plist_t node = item ? plist_dict_get_item(item, path.last().toUtf8().constData()) : nullptr)
+        plist_dict_set_item(parent, path.last().toUtf8().constData(), plist_copy(node));
+    plist_free(item);
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    plist_free(root);
+    writeAtomically(file, QByteArray(xml, int(length)));
+    std::free(xml);
+}
+} // namespace
+
 QByteArray toPlistXml(const QVariant& value)
 {
     plist_t p = toPlist(value);
@@ -90,11 +130,13 @@ SimDeviceFolder::SimDeviceFolder(const QString& root, const QString& name, const
 
 void SimDeviceFolder::setValues(const QString& domain, const QVariantMap& values)
 {
-    if (domain.isEmpty())
+    if (domain.isEmpty()) {
         m_root = values;
-    else
-        m_domains[domain] = values;
-    writeValues();
+        writeValues();
+        return;
+    }
+    m_domains[domain] = values;
+    setInFile(m_dir.filePath(QStringLiteral("values.plist")), {QStringLiteral("Domains"), domain}, values);
 }
 
 void SimDeviceFolder::setRootValue(const QString& key, const QVariant& value)
@@ -106,7 +148,7 @@ void SimDeviceFolder::setRootValue(const QString& key, const QVariant& value)
 void SimDeviceFolder::setSwitch(const QString& key, const QVariant& value)
 {
     m_switches.insert(key, value);
-    writeSwitches();
+    setInFile(m_dir.filePath(QStringLiteral("switches.plist")), {key}, value);
 }
 
 QVariant SimDeviceFolder::switchValue(const QString& key) const

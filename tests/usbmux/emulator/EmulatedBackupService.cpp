@@ -4,9 +4,9 @@
 //
 // DeviceLink: the phone opens with ["DLMessageVersionExchange", 300, 0], the host answers
 // "DLVersionsOk" and the phone says ["DLMessageDeviceReady"]. Requests come as
-// ["DLMessageProcessMessage", {MessageName...}] ("Hello", "Backup", "Restore"); the phone then
-// sends DL messages that the host answers with ["DLMessageStatusResponse", code, text, value],
-// and ends with ["DLMessageProcessMessage", {ErrorCode, ErrorDescription}]. Files go as raw
+// ["DLMessageProcessMessage", {MessageName...}] ("Hello", "Backup", "Restore", "ChangePassword"); the
+// phone then sends DL messages that the host answers with ["DLMessageStatusResponse", code, text,
+// value], and ends with ["DLMessageProcessMessage", {ErrorCode, ErrorDescription}]. Files go as raw
 // streams: per file a 4-byte big-endian length and a name (two names when the phone sends), then
 // blocks of a 4-byte length and a code byte (0x0c data, 0x00 done, 0x06 error), and a zero length
 // after the last file. Refusals carry the texts phones give ("... (MBErrorDomain/211)").
@@ -319,10 +319,12 @@ void hostFailed(SimSocket& socket)
         finish(socket, 1, QStringLiteral("The computer could not store the backup (MBErrorDomain/1)"));
 }
 
+// A file under another key (a backup from before encryption was turned on, or with another key
+// bag) is sent again: the host's copy would not decrypt with the new one.
 bool sameRecord(const MbdbRecord& a, const MbdbRecord& b)
 {
     return a.size == b.size && a.modifiedTime == b.modifiedTime && a.mode == b.mode &&
-           a.dataHash.bytes == b.dataHash.bytes;
+           a.dataHash.bytes == b.dataHash.bytes && a.encryptionKey.bytes == b.encryptionKey.bytes;
 }
 
 // As phones do (libimobiledevice issues 366, 1135, 1544, 1685): the phone reads the manifest of the
@@ -585,6 +587,11 @@ void mobileBackup(SimSocket& socket)
             backup(socket, request);
         } else if (name == "DLMessageProcessMessage" && request_name == "Restore") {
             restartAfterwards = restore(socket, request);
+        } else if (name == "DLMessageProcessMessage" && request_name == "ChangePassword") {
+            const SimRefusal refusal = simChangePassword(
+                socket.device(), QByteArray::fromStdString(plistDictString(request, "OldPassword")),
+                QByteArray::fromStdString(plistDictString(request, "NewPassword")));
+            finish(socket, uint64_t(refusal.code), refusal.text);
         } else if (name == "DLMessageProcessMessage") {
             finish(socket, 1, QStringLiteral("Unsupported request (MBErrorDomain/1)"));
         }
