@@ -127,9 +127,11 @@ void backup2tool::run(int op)
                      root,
                      QStringLiteral("--source"),
                      m_uniqueDeviceId};
+    else if (op == backup2tool_encryption_on && !m_password.isEmpty())
+        arguments = {QStringLiteral("-u"), m_uniqueDeviceId, QStringLiteral("--encryption-on")};
     else
         throw std::runtime_error("unknown backup2tool_op.");
-    const bool typesPassword = op == backup2tool_restore && !m_password.isEmpty();
+    const bool typesPassword = op != backup2tool_backup && !m_password.isEmpty();
     if (typesPassword)
         arguments << QStringLiteral("--password-stdin");
     if (m_cancel)

@@ -11,7 +11,9 @@
 enum backup2tool_op
 {
     backup2tool_backup = 0,
-    backup2tool_restore = 1
+    backup2tool_restore = 1,
+    // The phone encrypts its backups from now on, with the password set by setPassword().
+    backup2tool_encryption_on = 2
 };
 
 // Runs the backup tool of the framework folder as a child process: backs a device up into the

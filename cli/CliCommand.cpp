@@ -5,6 +5,7 @@
 #include "BackupCleanFlow.h"
 #include "DeviceSpace.h"
 #include "DeviceWatcher.h"
+#include "EncryptionFlow.h"
 #include "FormatSize.h"
 #include "FrameworkLoader.h"
 #include "PlainText.h"
@@ -31,6 +32,8 @@ const char usageText[] =
     "       spacewell-cli undo [--device UDID] [--yes] [--quiet] [--password-stdin]   (put back what the "
     "last\n"
     "                     free-up removed)\n"
+    "       spacewell-cli encrypt [--device UDID] [--password-stdin]   (the phone encrypts its backups from\n"
+    "                     now on, with a new backup password)\n"
     "\n"
     "A phone whose backups are encrypted needs its backup password: asked at the terminal, or the first\n"
     "line of standard input with --password-stdin (never on the command line).\n"
@@ -114,7 +117,8 @@ int CliCommand::run()
     const QString command = words.value(0);
     if (command.isEmpty())
         return usageError(QStringLiteral("no command given"));
-    if (command == QLatin1String("devices") || command == QLatin1String("undo")) {
+    if (command == QLatin1String("devices") || command == QLatin1String("undo") ||
+        command == QLatin1String("encrypt")) {
         if (words.size() != 1)
             return usageError(QStringLiteral("%1 takes no panel").arg(command));
     } else if (command == QLatin1String("scan") || command == QLatin1String("free-up")) {
@@ -188,6 +192,8 @@ int CliCommand::run()
     m_steps = &steps;
     if (command == QLatin1String("undo"))
         return runUndo(device);
+    if (command == QLatin1String("encrypt"))
+        return runEncrypt(device);
     return runPanel(command, words.at(1), device);
 }
 
@@ -310,6 +316,15 @@ int CliCommand::runUndo(const IOSDevice& device)
             return Cancelled;
     }
     const FlowResult result = UndoFlow(*m_steps).undo(device);
+    if (!result.completed())
+        return finish(QString(), device, result, true);
+    QTextStream(stdout) << plainText(result.closingText) << "\n";
+    return Success;
+}
+
+int CliCommand::runEncrypt(const IOSDevice& device)
+{
+    const FlowResult result = EncryptionFlow(*m_steps).turnOn(device);
     if (!result.completed())
         return finish(QString(), device, result, true);
     QTextStream(stdout) << plainText(result.closingText) << "\n";

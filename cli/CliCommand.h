@@ -27,6 +27,7 @@ private:
     int listDevices(const QList<IOSDevice>& devices);
     int runPanel(const QString& command, const QString& panel, const IOSDevice& device);
     int runUndo(const IOSDevice& device);
+    int runEncrypt(const IOSDevice& device);
     // Ends a flow: prints what it found (JSON or a summary) or its error; the exit status.
     int finish(const QString& panel, const IOSDevice& device, const FlowResult& result, bool freeUp);
     bool confirm(const QString& question);

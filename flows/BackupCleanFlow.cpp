@@ -84,6 +84,9 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
         result.found += cleaner->foundBytes;
         result.cleared += cleaner->clearedBytes;
     }
+    // An unencrypted backup of a current phone holds no Safari history or call history.
+    const bool plainCurrentPhone =
+        !m_encryption && device.productVersion.section(QLatin1Char('.'), 0, 0).toInt() >= 13;
     // An entry that shares its cleaner with one before it is counted there.
     QMap<BackupCleanerKind, QString> counted;
     for (const PanelEntry& entry : panel.entries) {
@@ -102,6 +105,11 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
         const bool asked = scanOnly || ticked.contains(entry.id);
         if (asked && entry.outOfReach && !result.notes.contains(QLatin1String(entry.outOfReach)))
             result.notes << QLatin1String(entry.outOfReach);
+        if (asked && entry.onlyInEncryptedBackups && plainCurrentPhone && item.found <= 0 &&
+            !result.notes.contains(encryptedOnlyText())) {
+            result.notes << encryptedOnlyText();
+            result.offersEncryption = true;
+        }
     }
     if (scanOnly)
         return result;
@@ -169,6 +177,14 @@ void BackupCleanFlow::keepForLater(const IOSDevice& device, const QDir& folder,
     }
     result.changesKept = true;
     result.message += (result.message.isEmpty() ? QString() : QStringLiteral(" ")) + keptText();
+}
+
+QString BackupCleanFlow::encryptedOnlyText()
+{
+    return QStringLiteral(
+        "Current iPhones keep Safari history and call history only in encrypted backups, so these cannot "
+        "be freed while the device's backups are not encrypted. Turn backup encryption on (Tools > Encrypt "
+        "the Device's Backups, or spacewell-cli encrypt), then Scan again.");
 }
 
 QString BackupCleanFlow::keptText()

@@ -24,6 +24,8 @@ public:
     static void dropPending(const IOSDevice& device);
     // Said when the changes of a Free Up wait for the next one.
     static QString keptText();
+    // Said of Safari and Call History on a current phone whose backups are not encrypted.
+    static QString encryptedOnlyText();
 
 private:
     // The partial backup and the undo wait for the next Free Up; the result says so.

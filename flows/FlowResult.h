@@ -52,6 +52,8 @@ struct FlowResult
     QString closingText;
     // Sentences on what the flow could not reach, and why (plain text), each once.
     QStringList notes;
+    // What was asked for is only in encrypted backups: turning encryption on would reach it.
+    bool offersEncryption = false;
     // Apps whose containers the phone keeps closed (identifiers, in list order).
     QStringList refusedApps;
 

@@ -29,9 +29,9 @@ const BackupPanel& BackupPanel::unwantedData()
                                    {{QStringLiteral("messages"), QStringLiteral("Messages"),
                                      BackupCleanerKind::Messages, false, true, nullptr},
                                     {QStringLiteral("safari"), QStringLiteral("Safari"),
-                                     BackupCleanerKind::Safari, false, false, nullptr},
+                                     BackupCleanerKind::Safari, false, false, nullptr, true},
                                     {QStringLiteral("calls"), QStringLiteral("Call History"),
-                                     BackupCleanerKind::CallHistory, false, false, nullptr}},
+                                     BackupCleanerKind::CallHistory, false, false, nullptr, true}},
                                    true,
                                    "IDS_FOUND_%1_DATA_SUC_CLEAR_%2"};
     return panel;

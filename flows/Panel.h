@@ -27,6 +27,9 @@ struct PanelEntry
     // a restore does not list, so only a restore that removes everything else (and makes the
     // phone download every app again) could.
     const char* outOfReach = nullptr;
+    // From iOS 13 only an encrypted backup holds it (Apple, HT203790 "About encrypted backups on
+    // your iPhone, iPad, or iPod touch": website history, call history, Health data, passwords).
+    bool onlyInEncryptedBackups = false;
 };
 
 // A panel whose Scan and Free Up go through a backup of the phone.

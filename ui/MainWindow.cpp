@@ -7,6 +7,7 @@
 #include "BackupCleanFlow.h"
 #include "ClearLogFiles.h"
 #include "DeviceSpace.h"
+#include "EncryptionFlow.h"
 #include "FileUtils.h"
 #include "FormatSize.h"
 #include "FrameworkLoader.h"
@@ -290,6 +291,7 @@ void MainWindow::buildMenus()
     tools->addSeparator();
     tools->addAction(QStringLiteral("Undo the Last Free Up"), this, &MainWindow::miUndo);
     tools->addAction(QStringLiteral("Drop the Undo Data"), this, &MainWindow::miDropUndo);
+    tools->addAction(QStringLiteral("Encrypt the Device's Backups..."), this, &MainWindow::miEncryptBackups);
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     help->addAction(QIcon(QStringLiteral(":res/help.png")), QStringLiteral("Help"), this,
                     &MainWindow::miHelp);
@@ -649,6 +651,15 @@ void MainWindow::scanRemoveData()
         m_entries.value(item.id)->size = item.found;
     m_removeModel->announceLayoutChange();
     m_lbTotalRemoveData->setText(QStringLiteral("(%1)").arg(formatSize(result.found)));
+    m_lbTotalRemoveData->setToolTip(result.notes.join(QLatin1Char('\n')));
+    // Asked once per phone while the window is open; the total's tooltip keeps saying it.
+    const QString udid = currentDevice().uniqueDeviceId;
+    if (result.offersEncryption && !m_encryptionOffered.contains(udid)) {
+        m_encryptionOffered.insert(udid);
+        if (askYesNo(BackupCleanFlow::encryptedOnlyText() +
+                     QStringLiteral("<br/><br/>Turn backup encryption on now?")))
+            encryptBackups();
+    }
 }
 
 void MainWindow::clearRemoveData()
@@ -768,6 +779,19 @@ void MainWindow::miUndo()
     const FlowResult result = UndoFlow(m_steps).undo(device);
     refreshStorageAfter(device, result);
     renderEnding(result);
+}
+
+void MainWindow::miEncryptBackups()
+{
+    if (!hasCurrentDevice() || m_busy)
+        return;
+    FlowGuard guard(this);
+    encryptBackups();
+}
+
+void MainWindow::encryptBackups()
+{
+    renderEnding(EncryptionFlow(m_steps).turnOn(currentDevice()));
 }
 
 void MainWindow::miDropUndo()

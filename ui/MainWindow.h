@@ -11,6 +11,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPair>
+#include <QSet>
 
 class MyListView;
 class QCheckBox;
@@ -64,8 +65,11 @@ public slots:
     // Puts back what the last Free Up of the current device removed, after asking.
     void miUndo();
     void miDropUndo();
+    void miEncryptBackups();
 
 private:
+    // Under the guard of the flow that asks for it.
+    void encryptBackups();
     friend class FlowGuard;
 
     void buildWidgets();
@@ -102,6 +106,8 @@ private:
     bool m_sawDevice = false;
     // Each step of a flow runs under a modal progress dialog.
     DialogStepRunner m_steps;
+    // Phones whose unencrypted backups lack Safari and call history, offered encryption already.
+    QSet<QString> m_encryptionOffered;
     MobileDeviceNotificationContext m_notificationContext;
 
     // Device events that arrive while a flow runs wait for its end.

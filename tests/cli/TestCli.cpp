@@ -196,7 +196,7 @@ private slots:
     // A warning for the window is plain text here. An encrypted phone's backup password comes on
     // standard input with --password-stdin, once: a wrong one is a failure, and it is never
     // echoed.
-    void blockedIsAFailureInPlainText()
+    void settingsAndPasswordsInPlainText()
     {
         auto phone = plugIn([](SimDeviceFolder& p) {
             p.setValues(QStringLiteral("com.apple.mobile.backup"),
@@ -209,11 +209,15 @@ private slots:
         phone->remove();
 
         phone = plugIn([](SimDeviceFolder& p) {
-            p.setValues(QStringLiteral("com.apple.mobile.backup"), {{QStringLiteral("WillEncrypt"), true}});
-            p.setSwitch(QStringLiteral("BackupPassword"), QStringList{QStringLiteral("correct horse")});
             p.setSwitch(QStringLiteral("KeyBagRounds"), 1000);
             p.setSwitch(QStringLiteral("KeyBagIterations"), 10);
         });
+        r = cli({QStringLiteral("encrypt"), QStringLiteral("--password-stdin")}, {}, "correct horse\n");
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("encrypted from now on"), r.out.constData());
+        r = cli({QStringLiteral("encrypt"), QStringLiteral("--password-stdin")}, {}, "another\n");
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("encrypted already")), qPrintable(r.err));
         r = cli({QStringLiteral("scan"), QStringLiteral("data")});
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.contains(QStringLiteral("nobody was asked for the backup password")),

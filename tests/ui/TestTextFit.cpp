@@ -159,7 +159,9 @@ private slots:
             QVERIFY2(problems.isEmpty(),
                      qPrintable(QLatin1String(scan) + QLatin1Char('\n') + joined(problems)));
         }
-        QVERIFY(checker.boxes.isEmpty()); // every scan succeeded
+        // Every scan succeeded; the unencrypted iOS 14 phone's backup holds no Safari or call
+        // history, and the window offers to turn encryption on (its question fits too).
+        QCOMPARE(checker.boxes.size(), phone == QLatin1String("Demo iPhone 12") ? 1 : 0);
         QVERIFY(checker.progressChecks >= 3);
         QVERIFY2(checker.problems.isEmpty(), qPrintable(joined(checker.problems)));
         QVERIFY(m_fx.window->findChild<QLabel*>(QStringLiteral("lbTotalAppCache"))
