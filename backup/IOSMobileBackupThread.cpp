@@ -8,13 +8,30 @@
 #include "WorkerReport.h"
 #include "backup2tool.h"
 
+#include <QDirIterator>
 #include <QFile>
+#include <QRegularExpression>
 
 namespace {
 CFType readPlist(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? CFType::fromPlistBytes(f.readAll()) : CFType();
+}
+
+// What an edit left behind when the program did not end it (killed, or a crash): the decrypted
+// manifest of an encrypted backup and the working copies of databases ("<file>-<ms>", with their
+// side files). The phone never sends such names; plain text must not outlive the edit.
+void removeLeftWorkingCopies(const QString& deviceFolder)
+{
+    static const QRegularExpression copy(
+        QStringLiteral("^(Manifest\\.db\\.decrypted|[0-9a-f]{40}-\\d{13})(-wal|-shm|-journal)?$"));
+    QDirIterator it(deviceFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (copy.match(it.fileName()).hasMatch())
+            QFile::remove(it.filePath());
+    }
 }
 } // namespace
 
@@ -70,6 +87,8 @@ void IOSMobileBackupThread::run()
         // it is removed the next time (it is no longer whole).
         if (QFileInfo(d).exists() && !isReusableBackup(QDir(d), m_device.productVersion))
             removeDirectory(d, [this] { return WorkerReport::isRejected(m_monitor); });
+        else if (QFileInfo(d).exists())
+            removeLeftWorkingCopies(d);
         m_tool->run(backup2tool_backup);
         WorkerReport::succeed(m_monitor);
     } catch (const std::exception& e) {
