@@ -611,6 +611,21 @@ private slots:
         QVERIFY2(ours.exitCode() == 0, ours.readAll().constData());
         QVERIFY(backAfterRestart(*phone));
         QCOMPARE(readAll(sms), original);
+
+        // Debian's idevicebackup2 turns it off with the password ("OldPassword" alone); a wrong
+        // one changes nothing.
+        QVERIFY(!runTool(*phone,
+                         {QStringLiteral("encryption"), QStringLiteral("off"), QStringLiteral("wrong")},
+                         backups.path())
+                     .isEmpty());
+        const QByteArray off = runTool(
+            *phone, {QStringLiteral("encryption"), QStringLiteral("off"), QStringLiteral("correct horse")},
+            backups.path());
+        QVERIFY2(off.isEmpty(), off.constData());
+        backedUp = runTool(*phone, {QStringLiteral("backup")}, backups.path());
+        QVERIFY2(backedUp.isEmpty(), backedUp.constData());
+        QVERIFY(
+            readAll(backups.filePath(phone->udid() + QStringLiteral("/Manifest.db"))).startsWith("SQLite"));
     }
 
     // Current iOS opens only developer-signed apps' containers. Over TLS 1.3 services: the Scan
