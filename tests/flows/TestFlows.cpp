@@ -512,6 +512,13 @@ private slots:
                 QVERIFY2(!readAll(plain.filePath()).startsWith("SQLite format 3"),
                          qPrintable(plain.filePath()));
         }
+        // The undo is an encrypted partial backup too: it is restored with the password.
+        RecordingSteps undo;
+        undo.passwords = QStringList{QStringLiteral("correct horse")};
+        result = UndoFlow(undo).undo(device);
+        QVERIFY2(result.completed(), qPrintable(result.message));
+        QCOMPARE(undo.steps, (QStringList{unlockStep, restoreStep}));
+        QVERIFY(FixtureDatabases::countRows(sms, QStringLiteral("message")) > 0);
         phone->remove();
     }
 
