@@ -67,7 +67,7 @@ FlowResult BackupCleanFlow::run(const BackupPanel& panel, const IOSDevice& devic
         return result;
 
     const QDir backupDir(folder.filePath(device.uniqueDeviceId));
-    if (!unlock(device, backupDir, result))
+    if (!unlock(device, backupDir, result) || !checkBackup(backupDir, result))
         return result;
     BackupEdit edit(backupDir);
     edit.setEncryption(m_encryption);

@@ -1,5 +1,6 @@
 #include "FlowSteps.h"
 
+#include "BackupCheckThread.h"
 #include "BackupEncryption.h"
 #include "BackupSettings.h"
 #include "BackupUnlockThread.h"
@@ -137,6 +138,13 @@ bool FlowSteps::backUp(const IOSDevice& device, QDir& folder, FlowResult& result
     StepMonitor monitor;
     IOSMobileBackupThread worker(device, &monitor, nullptr);
     folder = worker.backupFolder();
+    return step(worker, monitor, result);
+}
+
+bool FlowSteps::checkBackup(const QDir& backupDir, FlowResult& result)
+{
+    StepMonitor monitor;
+    BackupCheckThread worker(backupDir, m_encryption, &monitor, nullptr);
     return step(worker, monitor, result);
 }
 

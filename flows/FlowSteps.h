@@ -42,6 +42,8 @@ protected:
     // password: asked unless given before in this flow, three tries. Nothing to do for a folder
     // that is not encrypted. The keys are then in m_encryption.
     bool unlock(const IOSDevice& device, const QDir& backupDir, FlowResult& result);
+    // The backup just made is whole (see BackupCheckThread); otherwise the result says what is not.
+    bool checkBackup(const QDir& backupDir, FlowResult& result);
     // On success `folder` is the temporary backup folder it used.
     bool backUp(const IOSDevice& device, QDir& folder, FlowResult& result);
     // Restores the backup of the device in `folder` in update mode: the phone keeps what it does

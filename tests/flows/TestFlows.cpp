@@ -1,10 +1,13 @@
 #include "AppCacheFlow.h"
 #include "AppFolders.h"
+#include "BackupCheckThread.h"
 #include "BackupCleanFlow.h"
+#include "BackupFileName.h"
 #include "BackupManifest.h"
 #include "BackupStatus.h"
 #include "FixtureDatabases.h"
 #include "FlowSteps.h"
+#include "KnownDatabases.h"
 #include "PhoneFiles.h"
 #include "SimPhoneBuilder.h"
 #include "SimSession.h"
@@ -61,6 +64,7 @@ const QString backupStep = QStringLiteral("IOSMobileBackupThread");
 const QString saveStep = QStringLiteral("BackupEditThread");
 const QString restoreStep = QStringLiteral("IOSMobileRestoreThread");
 const QString unlockStep = QStringLiteral("BackupUnlockThread");
+const QString checkStep = QStringLiteral("BackupCheckThread");
 
 QByteArray readAll(const QString& path)
 {
@@ -140,7 +144,7 @@ private slots:
         QTest::addColumn<bool>("freeUp");
         QTest::addColumn<QStringList>("ticked");
         QTest::addColumn<QStringList>("steps");
-        const QStringList dataScan{backupStep, QStringLiteral("IOSClearAllMessagesThread"),
+        const QStringList dataScan{backupStep, checkStep, QStringLiteral("IOSClearAllMessagesThread"),
                                    QStringLiteral("IOSClearSafariThread"),
                                    QStringLiteral("IOSClearCallsThread")};
         QTest::newRow("data scan runs every cleaner") << "data"
@@ -148,11 +152,12 @@ private slots:
         QTest::newRow("data free-up, Safari only")
             << "data"
             << "9.3.5" << true << QStringList{QStringLiteral("safari")}
-            << QStringList{backupStep, QStringLiteral("IOSClearSafariThread"), saveStep, restoreStep};
+            << QStringList{backupStep, checkStep, QStringLiteral("IOSClearSafariThread"), saveStep,
+                           restoreStep};
         QTest::newRow("data free-up, nothing ticked: no restore")
             << "data"
-            << "9.3.5" << true << QStringList() << QStringList{backupStep, saveStep};
-        const QStringList junk{backupStep, QStringLiteral("IOSClearSysThread"),
+            << "9.3.5" << true << QStringList() << QStringList{backupStep, checkStep, saveStep};
+        const QStringList junk{backupStep, checkStep, QStringLiteral("IOSClearSysThread"),
                                QStringLiteral("IOSClearMMSAttaThread")};
         QTest::newRow("junk scan") << "junk"
                                    << "9.3.5" << false << QStringList() << junk;
@@ -161,15 +166,16 @@ private slots:
         QTest::newRow("junk free-up on iOS 9, caches only")
             << "junk"
             << "9.3.5" << true << QStringList{QStringLiteral("cache"), QStringLiteral("temp")}
-            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep};
+            << QStringList{backupStep, checkStep, QStringLiteral("IOSClearSysThread"), saveStep};
         QTest::newRow("junk free-up on iOS 14, caches only")
             << "junk"
             << "14.8" << true << QStringList{QStringLiteral("temp")}
-            << QStringList{backupStep, QStringLiteral("IOSClearSysThread"), saveStep};
+            << QStringList{backupStep, checkStep, QStringLiteral("IOSClearSysThread"), saveStep};
         QTest::newRow("junk free-up on iOS 14, junk only")
             << "junk"
             << "14.8" << true << QStringList{QStringLiteral("junk")}
-            << QStringList{backupStep, QStringLiteral("IOSClearMMSAttaThread"), saveStep, restoreStep};
+            << QStringList{backupStep, checkStep, QStringLiteral("IOSClearMMSAttaThread"), saveStep,
+                           restoreStep};
     }
 
     void backupPanelSteps()
@@ -380,7 +386,7 @@ private slots:
     // every file.
     void cancelAtEachStep()
     {
-        for (int at = 0; at < 4; ++at) {
+        for (int at = 0; at < 5; ++at) {
             auto [phone, device] = attach(QStringLiteral("9.3.5"));
             const auto before = phoneFiles(*phone);
             RecordingSteps runner;
@@ -388,8 +394,8 @@ private slots:
             const FlowResult result = BackupCleanFlow(runner).freeUp(BackupPanel::unwantedData(), device,
                                                                      {QStringLiteral("messages")});
             // The save step cannot be cancelled: the flow goes on to the restore, which is.
-            const int stopsAt = at == 2 ? 3 : at;
-            if (at == 2) {
+            const int stopsAt = at == 3 ? 4 : at;
+            if (at == 3) {
                 QCOMPARE(result.ending, FlowResult::Ending::Completed);
             } else {
                 QCOMPARE(result.ending, FlowResult::Ending::Cancelled);
@@ -537,6 +543,38 @@ private slots:
         QVERIFY(runner.steps.isEmpty());
         QVERIFY(!QDir(m_backups.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + device.uniqueDeviceId))
                      .exists());
+        phone->remove();
+    }
+
+    // A backup file written while the disk was full comes out short, and idevicebackup2 still says
+    // "Backup Successful.": the check after the backup finds it (and a missing one) before any
+    // edit, and the folder is no base for the next backup.
+    void aBackupNotWrittenWholeIsNeverEdited()
+    {
+        auto [phone, device] = attach(QStringLiteral("14.8"));
+        const auto before = phoneFiles(*phone);
+        const QDir full(
+            m_backups.filePath(QStringLiteral("__vantelmoor_iosbk_temp/") + device.uniqueDeviceId));
+        RecordingSteps runner;
+        runner.before = [&](const QString& step) {
+            if (step != checkStep)
+                return;
+            QFile::resize(BackupManifest::backupFilePath(full, KnownDatabases::messages.fileName(),
+                                                         BackupManifest::Format::Db),
+                          0);
+            QFile::remove(BackupManifest::backupFilePath(
+                full,
+                backupFileName(QStringLiteral("CameraRollDomain"),
+                               QStringLiteral("Media/DCIM/100APPLE/IMG_1000.JPG")),
+                BackupManifest::Format::Db));
+        };
+        const FlowResult result =
+            BackupCleanFlow(runner).freeUp(BackupPanel::unwantedData(), device, {QStringLiteral("messages")});
+        QCOMPARE(result.ending, FlowResult::Ending::Failed);
+        QCOMPARE(result.message, BackupCheckThread::incompleteText(2, full.absolutePath()));
+        QCOMPARE(runner.steps, (QStringList{backupStep, checkStep}));
+        QCOMPARE(phoneFiles(*phone), before);
+        QCOMPARE(BackupStatus::snapshotState(full), QStringLiteral("uncommitted"));
         phone->remove();
     }
 
