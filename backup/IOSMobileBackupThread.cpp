@@ -111,6 +111,16 @@ QString IOSMobileBackupThread::failureText(const QString& toolOutput)
         return QStringLiteral(
             "The device is still being set up and makes no backup until it is done. Finish the "
             "set-up on the device, then try again. Your device was not changed.");
+    if (toolOutput.contains(QLatin1String("disconnected during the backup"), Qt::CaseInsensitive))
+        return QStringLiteral("The device was disconnected during the backup. Nothing was changed on it: "
+                              "connect it again, unlock it and try again.");
+    // This computer's disk, not the phone: a restart of the phone changes nothing.
+    if (toolOutput.contains(QLatin1String("not enough free space for the backup"), Qt::CaseInsensitive) ||
+        toolOutput.contains(QLatin1String("No space left on device"), Qt::CaseInsensitive))
+        return QStringLiteral(
+                   "This computer has too little free space for the backup (%1). Free up disk space "
+                   "there, then try again. Your device was not changed.")
+            .arg(escapeAngleBrackets(toolOutput.trimmed()));
     return escapeAngleBrackets(toolOutput) +
            QStringLiteral("<br/><br/>Note: You can restart your device to try again.");
 }

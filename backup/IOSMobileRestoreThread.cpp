@@ -1,6 +1,7 @@
 #include "IOSMobileRestoreThread.h"
 
 #include "BackupStatus.h"
+#include "FormatSize.h"
 #include "Markup.h"
 #include "Product.h"
 #include "StepMonitor.h"
@@ -53,13 +54,19 @@ QString IOSMobileRestoreThread::failureText(const QString& toolOutput)
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = space.match(text);
     if (m.hasMatch()) {
-        const double gb = m.captured(2).toDouble() / 1024 / 1024 / 1024;
-        return QStringLiteral(
-                   "%1 GB free disk space on your device is required restore data.  Please remove some "
-                   "camera roll videos from your device to computer to free up disk space first and then "
-                   "try again.")
-            .arg(gb, 0, 'g', 1);
+        // The phone says what it has and what the restore takes: the user needs the difference.
+        const qint64 free = m.captured(1).toLongLong();
+        const qint64 needed = m.captured(2).toLongLong();
+        return QStringLiteral("The device needs %1 more free space for the restore: it has %2 free and the "
+                              "restore takes %3. Free up %1 on the device (for example, move videos to this "
+                              "computer), then try again. Your device was not changed.")
+            .arg(formatSize(qMax<qint64>(0, needed - free)), formatSize(free), formatSize(needed));
     }
+    // A phone puts restored files in place only once the restore is whole and it restarts
+    // (libimobiledevice issue 786): one unplugged before that is as it was.
+    if (text.contains(QLatin1String("disconnected during the restore"), Qt::CaseInsensitive))
+        return QStringLiteral("The device was disconnected during the restore, so it restored nothing and "
+                              "is unchanged. Connect it again, unlock it and try again.");
     return text + QStringLiteral("<br/><br/>Note: You can restart your device to try again.");
 }
 

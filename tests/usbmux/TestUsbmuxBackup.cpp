@@ -443,7 +443,8 @@ private slots:
         press("btnScanSysCache");
         QVERIFY(unplug.done);
         QCOMPARE(boxes.texts.size(), 1);
-        QVERIFY2(boxes.texts.at(0).contains(QStringLiteral("the device was disconnected during the backup")),
+        QVERIFY2(boxes.texts.at(0).contains(QStringLiteral("The device was disconnected during the backup. "
+                                                           "Nothing was changed on it")),
                  qPrintable(boxes.texts.at(0)));
         QTRY_COMPARE_WITH_TIMEOUT(devices()->count(), 0, 10000);
         QCOMPARE(phoneFiles(*phone), before);
