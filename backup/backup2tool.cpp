@@ -183,8 +183,13 @@ void backup2tool::run(int op)
     };
     for (;;) {
         if (m_cancel) {
-            tool.kill();
-            tool.waitForFinished(-1);
+            // The tool stops what it runs before it goes (a tool killed outright would leave
+            // idevicebackup2 running on); one that does not in time is killed.
+            tool.terminate();
+            if (!tool.waitForFinished(10000)) {
+                tool.kill();
+                tool.waitForFinished(-1);
+            }
             return;
         }
         const bool finished = tool.waitForFinished(200) || tool.state() == QProcess::NotRunning;

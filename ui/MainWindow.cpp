@@ -701,8 +701,9 @@ bool MainWindow::restoredPending(const BackupPanel& panel, const IOSDevice& devi
 void MainWindow::endFreeUp(const IOSDevice& device, const FlowResult& result)
 {
     statusBar()->clearMessage();
-    // The step's own dialog showed why the restore did not happen, not what became of the changes.
-    if (result.changesKept && result.reported)
+    // The step's own dialog showed why the restore did not happen (or it was cancelled), not what
+    // became of the changes.
+    if (result.changesKept && (result.reported || result.ending == FlowResult::Ending::Cancelled))
         statusBar()->showMessage(BackupCleanFlow::keptText());
     refreshStorageAfter(device, result);
     renderEnding(result);

@@ -25,6 +25,14 @@
 
 namespace {
 
+// Set by SIGTERM or SIGINT: the program cancels the step.
+std::atomic<bool> stopRequested{false};
+
+void onStop(int)
+{
+    stopRequested = true;
+}
+
 int fail(const QString& text, int code = 1)
 {
     std::printf("Error: %s\n", qPrintable(text));
@@ -146,7 +154,10 @@ int runIdevicebackup2(const QStringList& arguments, const QString& udid, const c
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // idevicebackup2 takes SIGTERM as "quit after the current request" (tools/idevicebackup2.c
+    // clean_exit sets quit_flag), so a restore would go on for the whole request: a cancel kills
+    // it. Should this tool die first, it dies with it.
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
     process.start(idevicebackup2(), arguments);
     if (!process.waitForStarted(60000))
         return fail(QStringLiteral("idevicebackup2 could not be started (%1).").arg(process.errorString()));
@@ -185,6 +196,15 @@ int runIdevicebackup2(const QStringList& arguments, const QString& udid, const c
     };
     while (!process.waitForFinished(500)) {
         passOn(false);
+        if (stopRequested) {
+            // Its own SIGTERM would finish the request in hand first, which in a restore can be
+            // all of it: it is killed, and the phone, which puts nothing in place until the
+            // restore is whole, keeps what it has.
+            process.kill();
+            process.waitForFinished(-1);
+            passOn(true);
+            return fail(QStringLiteral("the %1 was cancelled.").arg(QLatin1String(what)), 130);
+        }
         if (const char* line = passcode ? passcode->change() : nullptr) {
             std::printf("%s\n", line);
             std::fflush(stdout);
@@ -227,6 +247,8 @@ int main(int argc, char* argv[])
     // libimobiledevice writes without MSG_NOSIGNAL: a phone unplugged during the free-space
     // question must fail that question, not kill the tool.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGTERM, onStop);
+    std::signal(SIGINT, onStop);
     BackupToolArguments args;
     const QString problem = args.parse(app.arguments().mid(1));
     if (!problem.isEmpty())

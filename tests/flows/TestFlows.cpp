@@ -391,6 +391,11 @@ private slots:
             const auto before = phoneFiles(*phone);
             RecordingSteps runner;
             runner.cancelAt = at;
+            // A restore that takes a moment, so that the Cancel comes before its end.
+            runner.before = [&phone = *phone](const QString& step) {
+                if (step == restoreStep)
+                    phone.setSwitch(QStringLiteral("BackupSeconds"), 2);
+            };
             const FlowResult result = BackupCleanFlow(runner).freeUp(BackupPanel::unwantedData(), device,
                                                                      {QStringLiteral("messages")});
             // The save step cannot be cancelled: the flow goes on to the restore, which is.
