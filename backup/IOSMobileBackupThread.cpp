@@ -61,6 +61,10 @@ bool IOSMobileBackupThread::isReusableBackup(const QDir& d, const QString& produ
         return false;
     if (!BackupStatus::isFinished(d))
         return false;
+    // Info.plist still hidden: a restore from it never ended (the program was killed), and the
+    // phone may hold anything between the two.
+    if (!d.entryList({QStringLiteral("Info.plist-*")}, QDir::Files | QDir::Hidden).isEmpty())
+        return false;
     return readPlist(d.filePath(QStringLiteral("Manifest.plist")))
                .value(QStringLiteral("Lockdown"))
                .value(QStringLiteral("ProductVersion"))

@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QThread>
 
 #include <unistd.h>
@@ -92,6 +93,16 @@ int backup(const BackupToolArguments& args, const SimDevice& device)
         removeDirectory(root.absoluteFilePath(stale));
     const QString staging = root.absoluteFilePath(args.udid + QStringLiteral(".partial-%1").arg(getpid()));
     QDir().mkpath(staging);
+    // A failed backup leaves no staging folder behind (on a full disk, least of all).
+    struct Staging
+    {
+        QString path;
+        ~Staging()
+        {
+            if (QFileInfo::exists(path))
+                removeDirectory(path);
+        }
+    } cleanup{staging};
     say(QStringLiteral("Backup started for %1").arg(args.udid));
     const std::vector<std::string> failure = device.strings("BackupError");
     if (!failure.empty())

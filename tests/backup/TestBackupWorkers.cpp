@@ -111,6 +111,9 @@ private slots:
             SimDeviceFolder::writeFile(d.filePath(QStringLiteral("Manifest.mbdb")),
                                        QByteArray("mbdb\x05\x00", 6));
         QCOMPARE(IOSMobileBackupThread::isReusableBackup(QDir(d.path()), QStringLiteral("9.3.5")), reusable);
+        // A restore from it that never ended (the program killed) left Info.plist hidden.
+        SimDeviceFolder::writeFile(d.filePath(QStringLiteral("Info.plist-1765300000000")), "<plist/>");
+        QVERIFY(!IOSMobileBackupThread::isReusableBackup(QDir(d.path()), QStringLiteral("9.3.5")));
     }
 
     void backupCleanRestoreEndToEnd()

@@ -22,6 +22,8 @@ QString EmulatorProcess::start(const QString& simRoot)
     qputenv("SPACEWELL_SIM_ROOT", simRoot.toUtf8());
     qputenv("USBMUXD_SOCKET_ADDRESS", QByteArray("UNIX:") + socket.toUtf8());
     qputenv("SPACEWELL_FRAMEWORK_DIR", SPACEWELL_TEST_FRAMEWORKS "/usbmux");
+    // It must not outlive the test that started it.
+    qputenv("SPACEWELL_EMULATOR_TIED", "1");
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(SPACEWELL_USBMUXD_EMULATOR), {socket, state});
     if (!m_process.waitForStarted(5000))

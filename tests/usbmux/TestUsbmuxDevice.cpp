@@ -322,10 +322,12 @@ private slots:
         phone.remove();
     }
 
-    // A test run that is killed leaves no emulator behind.
+    // A test run that is killed leaves no emulator behind; one started by hand from a shell that
+    // then exits runs on.
     void emulatorEndsWithItsParent()
     {
         QTemporaryDir dir;
+        qputenv("SPACEWELL_EMULATOR_TIED", "1");
         QProcess parent;
         parent.start(QStringLiteral("/bin/sh"),
                      {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$1\" \"$2\" & echo $!; wait"),
@@ -346,6 +348,28 @@ private slots:
         parent.kill(); // as a killed test run is: no chance to stop its children
         parent.waitForFinished();
         QTRY_VERIFY_WITH_TIMEOUT(!alive(), 10000);
+
+        // As the README starts it, from a shell that exits at once.
+        qunsetenv("SPACEWELL_EMULATOR_TIED");
+        QProcess shell;
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        shell.start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$1\" \"$2\" >\"$3\" 2>&1 & echo $!"),
+                     QStringLiteral(SPACEWELL_USBMUXD_EMULATOR), dir.filePath(QStringLiteral("socket2")),
+                     dir.filePath(QStringLiteral("state")), dir.filePath(QStringLiteral("said"))});
+        QVERIFY(shell.waitForFinished(10000));
+        qputenv("SPACEWELL_EMULATOR_TIED", "1");
+        const pid_t byHand = pid_t(shell.readAll().trimmed().toInt());
+        QVERIFY(byHand > 0);
+        auto said = [&dir] {
+            QFile f(dir.filePath(QStringLiteral("said")));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(said().contains("ready"), 30000);
+        QTest::qWait(500);
+        QVERIFY(QFile::exists(QStringLiteral("/proc/%1/stat").arg(byHand)));
+        ::kill(byHand, SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(said().contains("stopped by signal 15"), 10000);
     }
 };
 

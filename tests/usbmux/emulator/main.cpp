@@ -1,7 +1,9 @@
 // An emulated usbmuxd for tests: the real libusbmuxd and libimobiledevice reach the simulated
 // phones of SPACEWELL_SIM_ROOT through it (USBMUXD_SOCKET_ADDRESS=UNIX:<socket>).
 //   spacewell-usbmuxd-emulator <socket> <state folder>
-// Prints "ready" once the socket accepts connections; ends when the process that started it does.
+// Prints "ready" once the socket accepts connections. With SPACEWELL_EMULATOR_TIED set (as the tests
+// start it) it ends when the process that started it does; started by hand it runs until stopped,
+// from any shell, and says why whenever it exits.
 #include "EmulatedBackupService.h"
 #include "EmulatorState.h"
 #include "SimServices.h"
@@ -25,9 +27,22 @@ int main(int argc, char** argv)
         return 2;
     }
     // A test run that is killed takes its emulator with it.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() == 1)
-        return 0;
+    if (std::getenv("SPACEWELL_EMULATOR_TIED")) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() == 1) {
+            std::fprintf(stderr,
+                         "spacewell-usbmuxd-emulator: the process that started it is gone; exiting\n");
+            return 0;
+        }
+    }
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        signal(sig, [](int received) {
+            char text[] = "spacewell-usbmuxd-emulator: stopped by signal   \n";
+            text[sizeof text - 4] = char('0' + received / 10);
+            text[sizeof text - 3] = char('0' + received % 10);
+            [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, text, sizeof text - 1);
+            _exit(0);
+        });
     // TLS writes go through write(2): a host that hangs up must not end the daemon.
     signal(SIGPIPE, SIG_IGN);
     mkdir(argv[2], 0700);
