@@ -122,6 +122,19 @@ bool willEncrypt(const SimDevice& device)
     return on != 0;
 }
 
+// The phone shows its passcode prompt for that long; "PasscodePromptShown" is on meanwhile.
+void showPasscodePrompt(const SimDevice& device, long long seconds,
+                        const std::function<void(bool shown)>& prompt)
+{
+    device.setFlag("PasscodePromptShown", true);
+    if (prompt)
+        prompt(true);
+    QThread::msleep(ulong(seconds * 1000));
+    device.setFlag("PasscodePromptShown", false);
+    if (prompt)
+        prompt(false);
+}
+
 // The class whose key wraps the manifest's (Manifest.plist "ManifestKey").
 constexpr quint32 manifestClass = 4;
 
@@ -278,13 +291,7 @@ SimRefusal simBackupRefusal(const SimDevice& device, const std::function<void(bo
         neverEntered ? device.number("PasscodeWaitSeconds", 180) : device.number("PasscodePromptSeconds", 0);
     if (!asksPasscode || (!neverEntered && seconds <= 0))
         return {};
-    device.setFlag("PasscodePromptShown", true);
-    if (prompt)
-        prompt(true);
-    QThread::msleep(ulong(seconds * 1000));
-    device.setFlag("PasscodePromptShown", false);
-    if (prompt)
-        prompt(false);
+    showPasscodePrompt(device, seconds, prompt);
     if (neverEntered)
         return {208, QStringLiteral("Device locked (MBErrorDomain/208)")};
     return {};
@@ -298,15 +305,8 @@ SimRefusal simChangePassword(const SimDevice& device, const QByteArray& oldPassw
                   : !oldPassword.isEmpty() || newPassword.isEmpty())
         return {207, QStringLiteral("Invalid password (MBErrorDomain/207)")};
     const long long seconds = device.number("PasscodePromptSeconds", 0);
-    if (device.majorVersion() >= 13 && seconds > 0) {
-        device.setFlag("PasscodePromptShown", true);
-        if (prompt)
-            prompt(true);
-        QThread::msleep(ulong(seconds * 1000));
-        device.setFlag("PasscodePromptShown", false);
-        if (prompt)
-            prompt(false);
-    }
+    if (device.majorVersion() >= 13 && seconds > 0)
+        showPasscodePrompt(device, seconds, prompt);
     const std::string values = device.folder + "/values.plist";
     plist_t all = readPlistFile(values);
     plist_t domains = all ? plist_dict_get_item(all, "Domains") : nullptr;
@@ -323,19 +323,9 @@ SimRefusal simChangePassword(const SimDevice& device, const QByteArray& oldPassw
     plist_dict_set_item(backup, "WillEncrypt", plist_new_bool(newPassword.isEmpty() ? 0 : 1));
     writePlistFile(values, all);
     plist_free(all);
-    const std::string switches = device.folder + "/switches.plist";
-    plist_t dict = readPlistFile(switches);
-    if (!dict || plist_get_node_type(dict) != PLIST_DICT) {
-        if (dict)
-            plist_free(dict);
-        dict = plist_new_dict();
-    }
-    plist_t passwords = plist_new_array();
-    if (!newPassword.isEmpty())
-        plist_array_append_item(passwords, plist_new_string(newPassword.constData()));
-    plist_dict_set_item(dict, "BackupPassword", passwords);
-    writePlistFile(switches, dict);
-    plist_free(dict);
+    device.setStrings("BackupPassword", newPassword.isEmpty()
+                                            ? std::vector<std::string>()
+                                            : std::vector<std::string>{newPassword.toStdString()});
     QFile::remove(QString::fromStdString(device.folder) + QStringLiteral("/backup-keybag"));
     return {};
 }

@@ -106,7 +106,9 @@ std::vector<std::string> SimDevice::strings(const char* key) const
     return result;
 }
 
-void SimDevice::setFlag(const char* key, bool value) const
+namespace {
+// Sets one switch (taking `value`), keeping the others.
+void setSwitch(const std::string& folder, const char* key, plist_t value)
 {
     const std::string path = folder + "/switches.plist";
     plist_t dict = readPlistFile(path);
@@ -115,23 +117,28 @@ void SimDevice::setFlag(const char* key, bool value) const
             plist_free(dict);
         dict = plist_new_dict();
     }
-    plist_dict_set_item(dict, key, plist_new_bool(value ? 1 : 0));
+    plist_dict_set_item(dict, key, value);
     writePlistFile(path, dict);
     plist_free(dict);
+}
+} // namespace
+
+void SimDevice::setFlag(const char* key, bool value) const
+{
+    setSwitch(folder, key, plist_new_bool(value ? 1 : 0));
 }
 
 void SimDevice::setNumber(const char* key, long long value) const
 {
-    const std::string path = folder + "/switches.plist";
-    plist_t dict = readPlistFile(path);
-    if (!dict || plist_get_node_type(dict) != PLIST_DICT) {
-        if (dict)
-            plist_free(dict);
-        dict = plist_new_dict();
-    }
-    plist_dict_set_item(dict, key, plist_new_uint(uint64_t(value)));
-    writePlistFile(path, dict);
-    plist_free(dict);
+    setSwitch(folder, key, plist_new_uint(uint64_t(value)));
+}
+
+void SimDevice::setStrings(const char* key, const std::vector<std::string>& values) const
+{
+    plist_t array = plist_new_array();
+    for (const std::string& v : values)
+        plist_array_append_item(array, plist_new_string(v.c_str()));
+    setSwitch(folder, key, array);
 }
 
 namespace {

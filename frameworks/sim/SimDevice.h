@@ -22,6 +22,7 @@ struct SimDevice
     void setFlag(const char* key, bool value) const;
 
     void setNumber(const char* key, long long value) const;
+    void setStrings(const char* key, const std::vector<std::string>& values) const;
 
     // A copy of a root value (domain empty) or a domain value (key empty: the whole domain). With
     // the switch "OtherUsedBytes" (what the system and everything else take), "AmountDataAvailable"
