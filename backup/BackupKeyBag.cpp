@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -37,8 +39,11 @@ QByteArray run(const EVP_CIPHER* cipher, bool encrypt, const QByteArray& key, co
     auto* o = reinterpret_cast<unsigned char*>(out.data());
     if (EVP_CipherUpdate(ctx.get(), o, &written, reinterpret_cast<const unsigned char*>(data.constData()),
                          int(data.size())) != 1 ||
-        EVP_CipherFinal_ex(ctx.get(), o + written, &last) != 1)
+        EVP_CipherFinal_ex(ctx.get(), o + written, &last) != 1) {
+        // A wrong key is an answer here, not an error to keep queued.
+        ERR_clear_error();
         return QByteArray();
+    }
     out.truncate(written + last);
     if (ok)
         *ok = true;
@@ -267,4 +272,10 @@ bool BackupCipher::encryptFile(const QByteArray& key, const QString& from, const
                                const std::function<bool()>& stop)
 {
     return cryptFile(true, key, from, to, stop);
+}
+
+void BackupCipher::releaseThread()
+{
+    ERR_clear_error();
+    OPENSSL_thread_stop();
 }

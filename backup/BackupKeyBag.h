@@ -63,4 +63,6 @@ bool decryptFile(const QByteArray& key, const QString& from, const QString& to,
                  const std::function<bool()>& stop = {});
 bool encryptFile(const QByteArray& key, const QString& from, const QString& to,
                  const std::function<bool()>& stop = {});
+// Frees what OpenSSL keeps for the calling thread (its error queue); for a worker before it ends.
+void releaseThread();
 } // namespace BackupCipher

@@ -11,6 +11,10 @@ BackupUnlockThread::BackupUnlockThread(const QDir& backupDir, const QByteArray& 
 
 void BackupUnlockThread::run()
 {
+    struct Release
+    {
+        ~Release() { BackupCipher::releaseThread(); }
+    } release;
     WorkerReport::progress(m_monitor, statusText(), 0);
     try {
         auto encryption = std::make_shared<BackupEncryption>(BackupEncryption::of(m_dir));
